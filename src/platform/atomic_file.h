@@ -1,0 +1,20 @@
+#pragma once
+// Whole-file reads and writes that never leave a half-written file behind: the data goes to
+// a temporary file in the same folder, is flushed, and then renamed over the target.
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kolva::platform {
+
+// Writes all bytes or nothing; returns false (target untouched) on any failure.
+bool writeFileAtomically(const std::filesystem::path& target, const void* data, std::size_t size);
+
+// Reads a whole file of at most maxBytes; nullopt when missing, unreadable or too large.
+std::optional<std::vector<unsigned char>> readFile(const std::filesystem::path& file,
+                                                   std::size_t maxBytes);
+
+} // namespace kolva::platform
