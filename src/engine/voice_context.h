@@ -1,0 +1,62 @@
+#pragma once
+// The context shared by all modules of one engine: the audio memory arena that every
+// per-voice and per-block buffer is carved from, and a few values the voice modules share.
+//
+// Threads: the arena is re-created and carved only at prepare time (host main thread, never
+// while a block renders; the plug-in core guarantees that). The shared values are read and
+// written on the audio thread.
+
+#include "platform/mutex.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kolva {
+
+class SharedVoiceContext : public Mutex {
+public:
+    SharedVoiceContext() = default;
+    ~SharedVoiceContext() override;
+
+    // Drops every carved buffer and creates a fresh arena of `bytes`. False when the memory
+    // cannot be had (the arena is then empty and every allocate() answers nullptr).
+    bool recreateArena(std::size_t bytes);
+
+    // Carves a zeroed buffer of `frames` floats (plus 16 spare bytes, 16-byte aligned) and
+    // registers it under `name`. nullptr when the arena is missing or full.
+    float* allocate(int frames, const char* name);
+
+    std::size_t arenaSize() const { return arenaSize_; }
+    std::size_t arenaUsed() const { return fill_; }
+
+    struct NamedBuffer {
+        std::string name;
+        float* data;
+        int frames;
+    };
+    const std::vector<NamedBuffer>& buffers() const { return registry_; }
+
+    // Values shared by the voice modules.
+    float tempo = 120.0f;
+    std::int32_t modeInEffect = 4; // written by the MIDI module
+    std::int32_t polyVoiceCount = 1;
+    std::int32_t antiClick = 1;
+    float sampleRate = -1.0f;
+    std::int32_t blockSize = 0;
+    float noteRandom1 = 0.0f; // per-note random values drawn at each note-on
+    float noteRandom2 = 0.0f;
+
+private:
+    struct FreeDeleter {
+        void operator()(std::byte* p) const;
+    };
+    std::unique_ptr<std::byte[], FreeDeleter> arena_;
+    std::size_t arenaSize_ = 0;
+    std::size_t fill_ = 0;
+    std::vector<NamedBuffer> registry_;
+};
+
+} // namespace kolva
