@@ -10,7 +10,7 @@ packages=(
     libcairo2-dev libx11-dev fonts-dejavu-core xvfb
     libsndfile1-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    binutils python3
+    binutils python3 locales
 )
 
 missing=()

@@ -1,0 +1,143 @@
+#pragma once
+// PluginBase: what one plug-in instance owns besides the VST glue: the engine, the parameter
+// descriptors and stored values, the MIDI learn table, the two editor/engine queues, the
+// block-end status record, the output block buffers, and the host's block-size and
+// sample-rate records.
+//
+// Threads:
+// - setParameter: any thread. On the audio thread (or before the first block) the value goes
+//   straight to the engine; from any other thread while blocks render it is stored and handed
+//   to the audio thread through the editor->engine queue, applied at the next block start.
+// - setBlockSize/setSampleRate/enableEngine/idle: the host's main thread; structural engine
+//   changes are fenced from rendering by a RenderGate.
+// - drainEditorQueue/handleController/publishStatus: audio thread only.
+
+#include "core/block_status.h"
+#include "core/engine_queues.h"
+#include "core/midi_learn.h"
+#include "core/parameter_table.h"
+#include "core/render_gate.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace kolva {
+
+class APlugin;
+
+class PluginBase {
+public:
+    static constexpr int kOutputFrames = 8192;
+    static constexpr float kMaxSampleRate = 768000.0f;
+
+    PluginBase();
+    virtual ~PluginBase();
+    PluginBase(const PluginBase&) = delete;
+    PluginBase& operator=(const PluginBase&) = delete;
+
+    // Start-up: defaults, MIDI learn table, stored values.
+    void init();
+
+    // ---- parameters ----
+    void setParameter(int index, float value, bool notifyEditor);
+    float getParameter(int index) const;
+    // Parameter key (cut to maxLength - 1 characters); empty for unknown indices.
+    std::string parameterName(int index) const;
+    std::string parameterLabel(int index) const;
+    // Display text of `value` for parameter `index`, cut to maxLength - 1 characters.
+    std::string parameterDisplay(int index, float value, int maxLength);
+    // Pushes every stored value to the engine again, then rebuilds the modulation routing.
+    void applyAllParameters(bool notifyEditor);
+    bool isSoundParameterIndex(int index) const;
+
+    // ---- host settings ----
+    void setBlockSize(int frames);
+    void setSampleRate(float rate);
+    bool enableEngine(bool on);
+    bool blockTooLarge() const { return blockTooLarge_.load(std::memory_order_acquire); }
+    int hostBlockSize() const { return blockSize_.load(std::memory_order_relaxed); }
+    float hostSampleRate() const { return sampleRate_.load(std::memory_order_relaxed); }
+    bool releaseNotesOnStop() const { return releaseNotesOnStop_; }
+
+    // ---- editor side ----
+    EditorToEngineQueue& editorToEngine() { return toEngine_; }
+    EngineToEditorQueue& engineToEditor() { return toEditor_; }
+    const BlockStatus& blockStatus() const { return status_; }
+    bool editorOpen() const { return editorOpen_.load(std::memory_order_acquire); }
+    // Enqueue a record for the engine (editor thread): set parameter (value decoded at block
+    // start), note, reset, apply-all, editor open/closed.
+    bool postToEngine(std::int32_t type, std::uint32_t index, double value);
+    void requestEditorRefresh();
+    MidiLearnTable& midiLearn() { return learn_; }
+
+    // Main-thread housekeeping: persists the MIDI learn table after a learned change.
+    void idle();
+
+    // A MIDI program change (or learned program command) waiting for the preset manager.
+    int takePendingProgramChange() { return pendingProgram_.exchange(-1); }
+    // Notes played by the host since start (for the editor's activity light).
+    unsigned noteActivity() const { return noteActivity_.load(std::memory_order_relaxed); }
+
+    APlugin* engine() const { return engine_.get(); }
+    ParameterTable& parameterTable() { return params_; }
+
+protected:
+    // ---- audio thread ----
+    void markAudioThread();
+    // Applies every queued editor record; rebuilds the routing once if a parameter changed.
+    void drainEditorQueue();
+    // The MIDI-learn controller hook, for every control change.
+    void handleController(int controller, int value);
+    void publishStatus();
+    void emitToEditor(std::int32_t type, std::int32_t index, float value);
+
+    float* outputLeft() { return outputLeft_; }
+    float* outputRight() { return outputRight_; }
+
+    void setReleaseNotesOnStop(bool on) { releaseNotesOnStop_ = on; }
+    void requestProgramChange(int program) { pendingProgram_.store(program); }
+    void countNoteActivity() { noteActivity_.fetch_add(1, std::memory_order_relaxed); }
+
+    RenderGate gate_;
+    std::atomic<int> pendingRedraw_{0};
+    float storedTempo_ = 120.0f;
+
+private:
+    bool mustDefer() const;
+    void applyAllDirect();
+    float engineValueOf(int index);
+
+    std::unique_ptr<APlugin> engine_;
+    ParameterTable params_;
+    std::array<std::atomic<float>, kNumParameters> parameters_{};
+    MidiLearnTable learn_;
+    std::atomic<bool> learnDirty_{false};
+
+    std::atomic<bool> blockTooLarge_{false};
+    bool releaseNotesOnStop_ = false;
+    std::atomic<int> blockSize_{128};
+    std::atomic<bool> blockSizeChanged_{false};
+    std::atomic<float> sampleRate_{44100.0f};
+    std::atomic<bool> sampleRateChanged_{false};
+
+    alignas(64) float outputLeft_[kOutputFrames] = {};
+    alignas(64) float outputRight_[kOutputFrames] = {};
+
+    EditorToEngineQueue toEngine_;
+    EngineToEditorQueue toEditor_;
+    moodycamel::ProducerToken audioToEngine_;
+    moodycamel::ProducerToken audioToEditor_;
+    BlockStatus status_;
+    std::atomic<bool> editorOpen_{false};
+
+    std::atomic<std::thread::id> audioThread_{};
+    std::atomic<bool> renderStarted_{false};
+    std::atomic<int> pendingProgram_{-1};
+    std::atomic<unsigned> noteActivity_{0};
+};
+
+} // namespace kolva
