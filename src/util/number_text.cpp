@@ -29,20 +29,17 @@ std::string formatFixed(double value, int decimals) {
     return s;
 }
 
-namespace {
-
-std::string_view trim(std::string_view t) {
-    while (!t.empty() && (t.front() == ' ' || t.front() == '\t' || t.front() == '\n' ||
-                          t.front() == '\r'))
-        t.remove_prefix(1);
-    while (!t.empty() &&
-           (t.back() == ' ' || t.back() == '\t' || t.back() == '\n' || t.back() == '\r'))
-        t.remove_suffix(1);
+std::string_view trimSpace(std::string_view t) {
+    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
+    while (!t.empty() && space(t.front())) t.remove_prefix(1);
+    while (!t.empty() && space(t.back())) t.remove_suffix(1);
     return t;
 }
 
+namespace {
+
 std::optional<double> parse(std::string_view t, bool whole) {
-    t = trim(t);
+    t = trimSpace(t);
     if (!t.empty() && t.front() == '+') t.remove_prefix(1);
     if (t.empty()) return std::nullopt;
     double v = 0;

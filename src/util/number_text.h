@@ -17,6 +17,9 @@ std::optional<double> parseDouble(std::string_view text);
 // Like parseDouble but accepts trailing text after the number (as strtod would).
 std::optional<double> parseLeadingDouble(std::string_view text);
 
+// The text without leading and trailing white space.
+std::string_view trimSpace(std::string_view text);
+
 // Copies text into a C buffer of `capacity` bytes, always NUL-terminated (when capacity > 0).
 void copyText(char* dest, std::size_t capacity, std::string_view text);
 

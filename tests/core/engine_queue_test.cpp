@@ -14,13 +14,6 @@
 namespace kolva::test {
 namespace {
 
-std::vector<EngineToEditorRecord> drainEditor(Kolva& k) {
-    std::vector<EngineToEditorRecord> out;
-    EngineToEditorRecord r{};
-    while (k.engineToEditor().try_dequeue(r)) out.push_back(r);
-    return out;
-}
-
 class EngineQueue : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -13,13 +13,6 @@
 namespace kolva::test {
 namespace {
 
-std::vector<EngineToEditorRecord> drainEditor(Kolva& k) {
-    std::vector<EngineToEditorRecord> out;
-    EngineToEditorRecord r{};
-    while (k.engineToEditor().try_dequeue(r)) out.push_back(r);
-    return out;
-}
-
 std::filesystem::path learnFile() { return platform::pluginDataFolder() / "midi_learn.tbl"; }
 
 class MidiLearnFlow : public ::testing::Test {

@@ -5,6 +5,8 @@
 #include "engine/aplugin.h"
 #include "support/fake_host.h"
 
+#include <vector>
+
 namespace kolva::test {
 
 inline Kolva& kolvaOf(HostedPlugin& p) {
@@ -12,6 +14,14 @@ inline Kolva& kolvaOf(HostedPlugin& p) {
 }
 
 inline APlugin& engineOf(HostedPlugin& p) { return *kolvaOf(p).engine(); }
+
+// Everything the engine has sent to the editor so far.
+inline std::vector<EngineToEditorRecord> drainEditor(Kolva& k) {
+    std::vector<EngineToEditorRecord> out;
+    EngineToEditorRecord r{};
+    while (k.engineToEditor().try_dequeue(r)) out.push_back(r);
+    return out;
+}
 
 inline HostedPlugin::Midi noteOn(int note, int velocity, int offset = 0) {
     return {offset, {0x90, static_cast<unsigned char>(note), static_cast<unsigned char>(velocity)}};
