@@ -11,6 +11,7 @@ packages=(
     libsndfile1-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     binutils python3 locales
+    amsynth
 )
 
 missing=()
