@@ -66,21 +66,29 @@ float PluginBase::getParameter(int index) const {
     return parameters_[index].load(std::memory_order_relaxed);
 }
 
-std::string PluginBase::parameterName(int index) const {
-    if (index < 0 || index >= kNumParameters) return {};
-    return params_.descriptor(index).name();
+namespace {
+
+std::string cut(std::string text, int maxLength) {
+    const auto room = static_cast<std::size_t>(std::max(maxLength - 1, 0));
+    if (text.size() > room) text.resize(room);
+    return text;
 }
 
-std::string PluginBase::parameterLabel(int index) const {
+} // namespace
+
+std::string PluginBase::parameterName(int index, int maxLength) const {
     if (index < 0 || index >= kNumParameters) return {};
-    return params_.descriptor(index).label();
+    return cut(params_.descriptor(index).name(), maxLength);
+}
+
+std::string PluginBase::parameterLabel(int index, int maxLength) const {
+    if (index < 0 || index >= kNumParameters) return {};
+    return cut(params_.descriptor(index).label(), maxLength);
 }
 
 std::string PluginBase::parameterDisplay(int index, float value, int maxLength) {
-    if (index < 0 || index >= kNumParameters || maxLength < 1) return {};
-    std::string text = params_.displayText(index, value);
-    if (static_cast<int>(text.size()) > maxLength - 1) text.resize(static_cast<std::size_t>(maxLength - 1));
-    return text;
+    if (index < 0 || index >= kNumParameters) return {};
+    return cut(params_.displayText(index, value), maxLength);
 }
 
 bool PluginBase::isSoundParameterIndex(int index) const { return isSoundParameter(index); }

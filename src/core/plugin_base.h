@@ -45,9 +45,10 @@ public:
     // ---- parameters ----
     void setParameter(int index, float value, bool notifyEditor);
     float getParameter(int index) const;
-    // Parameter key (cut to maxLength - 1 characters); empty for unknown indices.
-    std::string parameterName(int index) const;
-    std::string parameterLabel(int index) const;
+    // Parameter key and label (always empty), cut to maxLength - 1 characters; empty texts
+    // for unknown indices.
+    std::string parameterName(int index, int maxLength = 64) const;
+    std::string parameterLabel(int index, int maxLength = 16) const;
     // Display text of `value` for parameter `index`, cut to maxLength - 1 characters.
     std::string parameterDisplay(int index, float value, int maxLength);
     // Pushes every stored value to the engine again, then rebuilds the modulation routing.

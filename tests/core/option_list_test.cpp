@@ -4,91 +4,84 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace kolva {
 namespace {
 
 using Words = std::vector<std::string>;
+using L = OptionListId;
 
-Words wordsOf(OptionListId id) {
-    return optionWords(optionListText(id));
-}
-
-TEST(OptionList, SeparatorsTabsAndRanges) {
-    EXPECT_EQ(optionWords("LP4 BP4 HP4 Peak - - "), (Words{"LP4", "BP4", "HP4", "Peak", "-", "-"}));
-    EXPECT_EQ(countOptions("- - - - - - "), 6);
-    EXPECT_EQ(optionWords("- a - b - "), (Words{"a", "b"}));
-    EXPECT_EQ(optionWords("a - - - b -x "), (Words{"a", "-", "-", "-", "b", "-x"}));
-    // Tabs count with their word but are not shown; a closing tab run is no option.
-    EXPECT_EQ(optionWords("a \t\t\tb \t- c \t\t"), (Words{"a", "b", "-", "c"}));
-    EXPECT_EQ(countOptions(""), 0);
-    EXPECT_EQ(optionWord("off - on ", 1), "on");
-    EXPECT_EQ(optionWord("off on ", -1), "");
-    EXPECT_EQ(optionWord("off on ", 2), "");
-}
-
-TEST(OptionList, EveryListHasItsDocumentedCount) {
-    using L = OptionListId;
-    const std::pair<L, int> expected[] = {
-        {L::Mode, 6},         {L::Poly, 16},       {L::Bend, 37},        {L::Switch, 2},
-        {L::EqBand, 3},       {L::OscType, 7},     {L::Octave, 9},       {L::Note, 23},
-        {L::Wave, 49},        {L::Unison, 9},      {L::UnisonChord, 18}, {L::FilterType, 7},
-        {L::FilterMode, 6},   {L::Routing, 2},     {L::CurveA, 3},       {L::CurveB, 3},
-        {L::Target, 230},     {L::Time, 21},       {L::LfoForm, 52},     {L::ShaperMode, 11},
-        {L::PhaserStages, 9}, {L::ChorusMode, 7},  {L::SyncTime, 21},    {L::ReverbMode, 7},
-        {L::Source, 33},      {L::StepMode, 3},    {L::Step, 16},        {L::ArpMode, 10},
-        {L::ArpOctave, 4},    {L::ArpVelocity, 5}, {L::ArpWrap, 17},     {L::ArpNote, 49},
-        {L::PitchShift, 129}, {L::PitchFine, 199},
+TEST(OptionList, SeparatorsAndTabsAreNotShownAsOptions) {
+    const std::pair<const char*, Words> cases[] = {
+        {"LP4 BP4 HP4 Peak - - ", {"LP4", "BP4", "HP4", "Peak", "-", "-"}},
+        {"- a - b - ", {"a", "b"}},
+        {"a - - - b -x ", {"a", "-", "-", "-", "b", "-x"}},
+        // Tabs belong to their word but are not shown; a closing tab run is no option.
+        {"a \t\t\tb \t- c \t\t", {"a", "b", "-", "c"}},
+        {"", {}},
     };
-    for (auto [id, count] : expected) {
+    for (const auto& [text, words] : cases) {
+        EXPECT_EQ(optionWords(text), words) << text;
+        EXPECT_EQ(countOptions(text), static_cast<int>(words.size())) << text;
+        const int n = static_cast<int>(words.size());
+        for (int k = -1; k <= n; ++k)
+            EXPECT_EQ(optionWord(text, k), k < 0 || k == n ? "" : words[k]) << text << k;
+    }
+}
+
+TEST(OptionList, EveryListHasItsDocumentedCountAndEnds) {
+    using enum OptionListId;
+    // clang-format off
+    const std::tuple<L, int, const char*> lists[] = {
+        {Mode, 6, "mono_1 poly_2"},               {Poly, 16, "1 16"},
+        {Bend, 37, "00 36"},                      {Switch, 2, "off on"},
+        {EqBand, 3, "low hi"},                    {OscType, 7, "Classic Vowel"},
+        {Octave, 9, "-4 4"},                      {Note, 23, "-11 11"},
+        {Wave, 49, "Sin Alarm_2"},                {Unison, 9, "1_Voice 9_Voices"},
+        {UnisonChord, 18, "1_Octave Perfect4th"}, {FilterType, 7, "off Shaper"},
+        {FilterMode, 6, "LP4 -"},                 {Routing, 2, "serial parallel"},
+        {CurveA, 3, "Lin Pow"},                   {CurveB, 3, "Exp2 Exp1"},
+        {Target, 230, "off Glide"},               {Time, 21, "16/1 1/64"},
+        {LfoForm, 52, "Sin Alarm_2"},             {ShaperMode, 11, "soft dcm"},
+        {PhaserStages, 9, "1_stage vowelHi"},     {ChorusMode, 7, "01 J8"},
+        {SyncTime, 21, "1/64 16/1"},              {ReverbMode, 7, "plate1 aura"},
+        {Source, 33, "off Constant_50%"},         {StepMode, 3, "free spos"},
+        {Step, 16, "01 16"},                      {ArpMode, 10, "Up Chord"},
+        {ArpOctave, 4, "01 04"},                  {ArpVelocity, 5, "Key Step+Hold"},
+        {ArpWrap, 17, "01 no"},                   {ArpNote, 49, "-24 24"},
+        {PitchShift, 129, "-64 64"},              {PitchFine, 199, "-99 99"},
+    };
+    // clang-format on
+    for (auto [id, count, ends] : lists) {
         const std::string text = optionListText(id);
         EXPECT_EQ(countOptions(text), count) << text;
+        EXPECT_EQ(optionWord(text, 0) + " " + optionWord(text, count - 1), ends);
         EXPECT_EQ(text.find("  "), std::string::npos) << text;
     }
-    EXPECT_EQ(optionListText(L::None), nullptr);
-}
-
-TEST(OptionList, GeneratedListWords) {
-    using L = OptionListId;
-    const Words bend = wordsOf(L::Bend), note = wordsOf(L::Note), wrap = wordsOf(L::ArpWrap);
-    EXPECT_EQ(bend[0] + bend[9] + bend[36], "000936");
-    EXPECT_EQ(note[0] + " " + note[11] + " " + note[22], "-11 0 11");
-    EXPECT_EQ(wrap[0] + " " + wrap[15] + " " + wrap[16], "01 16 no");
-    EXPECT_EQ(wordsOf(L::Step).back(), "16");
-    EXPECT_EQ(wordsOf(L::ArpNote)[25], "1");
-    EXPECT_EQ(wordsOf(L::PitchShift).front(), "-64");
-    EXPECT_EQ(wordsOf(L::PitchFine).back(), "99");
-
-    const Words wave = wordsOf(L::Wave), lfo = wordsOf(L::LfoForm);
-    EXPECT_EQ(wave[3] + " " + wave[11] + " " + wave[48], "Para_1 Piano_A1 Alarm_2");
-    EXPECT_EQ(lfo[4] + " " + lfo[5], "S&G TriSine");
+    // The LFO forms are five shapes, then TriSine and the waves from Para_1 on.
+    const Words wave = optionWords(optionListText(Wave));
+    const Words lfo = optionWords(optionListText(LfoForm));
+    EXPECT_EQ(Words(wave.begin(), wave.begin() + 3), (Words{"Sin", "Tri", "TriSine"}));
+    EXPECT_EQ(Words(lfo.begin(), lfo.begin() + 6),
+              (Words{"Sin", "Tri", "Sqr", "S&H", "S&G", "TriSine"}));
     EXPECT_EQ(Words(lfo.begin() + 6, lfo.end()), Words(wave.begin() + 3, wave.end()));
-
-    const Words source = wordsOf(L::Source);
-    EXPECT_EQ(source[16] + " " + source[17] + " " + source[32],
-              "Random_Unipolar PitchWheel Constant_50%");
 }
 
-TEST(OptionList, TargetListColumnsAndOrder) {
-    const std::string text = optionListText(OptionListId::Target);
-    const Words w = optionWords(text);
+TEST(OptionList, ModulationListsFollowTheMenusWithColumnBreaks) {
+    EXPECT_EQ(optionWord(optionListText(L::Source), 16), "Random_Unipolar");
+    const std::string text = optionListText(L::Target);
     const std::pair<int, const char*> at[] = {
-        {5, "AllOsc_Pitch"}, {10, "Osc1_Wave"},  {16, "Osc1_Send2FL"}, {50, "Cutoff_1"},
-        {87, "AllLFO_Rate"}, {116, "Shp_Drive"}, {161, "Slot1_Amt1"},  {229, "Glide"}};
-    for (auto [i, word] : at)
-        EXPECT_EQ(w[i], word);
-
+        {5, "AllOsc_Pitch"}, {10, "Osc1_Wave"}, {87, "AllLFO_Rate"}, {224, "Stepp2_Rate"}};
+    for (auto [k, word] : at)
+        EXPECT_EQ(optionWord(text, k), word) << k;
     const std::string tabs(6, '\t');
-    for (const char* col :
-         {"Osc1_Pitch", "Osc4_Pitch", "Cutoff_1", "Env1_Att", "Env4_Att", "AllLFO_Rate",
-          "LFO2_Rate", "LFO4_Rate", "Shp_Drive", "Chr_Delay", "Del_DelayL", "Rev_Predelay",
-          "X-Comp", "EQ_Low_Freq", "Slot1_Amt1", "Slot6_Amt1", "Slot11_Amt1", "Gate"})
-        EXPECT_NE(text.find(" " + tabs + col + " "), std::string::npos) << col;
-    for (const char* plain : {"LFO1_Rate", "Phs_Freq", "Slot2_Amt1", "Main_Volume", "Osc1_CtrlA"})
-        EXPECT_NE(text.find(std::string(" ") + plain + " "), std::string::npos) << plain;
+    for (const char* group :
+         {"Osc1_Pitch", "Cutoff_1", "Env2_Att", "Shp_Drive", "Slot1_Amt1", "Gate"})
+        EXPECT_NE(text.find(" " + tabs + group + " "), std::string::npos) << group;
     EXPECT_EQ(text.substr(text.size() - 12), "Glide " + tabs);
-    EXPECT_EQ(text.find(" - "), std::string::npos);
 }
 
 } // namespace

@@ -1,12 +1,15 @@
 #include "core/option_list.h"
 #include "core/parameter_defs.h"
+#include "core/parameter_table.h"
 #include "engine/module_id.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -15,12 +18,6 @@ namespace {
 
 using Receivers = std::vector<std::pair<int, int>>;
 
-const ParameterDef& def(const char* name) {
-    const int i = findParameter(name);
-    EXPECT_GE(i, 0) << name;
-    return parameterDefs()[i < 0 ? 0 : i];
-}
-
 Receivers receiversOf(const ParameterDef& d) {
     Receivers r;
     for (int i = 0; i < d.receiverCount; ++i)
@@ -28,135 +25,87 @@ Receivers receiversOf(const ParameterDef& d) {
     return r;
 }
 
-TEST(ParameterDefs, NamesAreUniqueShortAndFindable) {
-    std::set<std::string> seen;
+// Names, engine handling and module slots across the whole table.
+TEST(ParameterDefs, EveryParameterIsNamedAndRoutedOnce) {
+    // The specials, the six sends of every envelope and LFO (16 apart from 113) and the slots.
+    const auto engine = [](int i) {
+        return i == 0 || i == 8 || i == 257 || i == 279 || (i >= 720 && i <= 722) ||
+               (i >= 113 && i <= 240 && (i - 113) % 16 >= 10) || (i >= 288 && i <= 437);
+    };
+    std::set<std::string> names;
+    std::map<std::pair<int, int>, int> owner;
     for (int i = 0; i < kNumParameters; ++i) {
-        const std::string& name = parameterDefs()[i].name;
-        EXPECT_FALSE(name.empty()) << i;
-        EXPECT_LE(name.size(), 35u) << name;
-        EXPECT_TRUE(seen.insert(name).second) << "duplicate " << name;
-        EXPECT_EQ(findParameter(name), i) << name;
+        const ParameterDef& d = parameterDefs()[i];
+        EXPECT_TRUE(!d.name.empty() && d.name.size() <= 35) << i << " " << d.name;
+        EXPECT_TRUE(names.insert(d.name).second) << "duplicate " << d.name;
+        EXPECT_EQ(findParameter(d.name), i) << d.name;
+        EXPECT_EQ(d.engineHandled, engine(i)) << d.name;
+        EXPECT_LE(d.receiverCount, 5) << d.name; // drift has the most
+        for (const auto& slot : receiversOf(d)) {
+            EXPECT_TRUE(slot.first >= 0 && slot.first < kNumModules && slot.second >= 0) << i;
+            EXPECT_TRUE(owner.emplace(slot, i).second) << "slot fed twice, by " << d.name;
+        }
     }
     for (const char* missing : {"", "OSC1_TYPE", "osc5_type", "slot16_Src1", "stp3_rate"})
         EXPECT_EQ(findParameter(missing), -1) << missing;
 }
 
-TEST(ParameterDefs, FamiliesLandOnTheirIndices) {
-    const std::pair<const char*, int> expected[] = {
-        {"x-comp", 7},        {"eq_hi_lev", 20},     {"osc1_mixto", 43},    {"osc2_type", 44},
-        {"osc4_mixto", 100},  {"flt_keytrack", 112}, {"env1_rel_crv", 122}, {"env4_vel2", 176},
-        {"lfo1_fadein", 186}, {"lfo4_vel2", 240},    {"rev_wet", 287},      {"slot1_Amt1", 290},
-        {"slot15_Trg4", 437}, {"osc4_mute", 441},    {"stp1_end1", 458},    {"stp1_rep16", 521},
-        {"stp1_hold1", 530},  {"stp2_crvY16", 609},  {"stp2_loop", 633},    {"stp2_hold16", 649},
-        {"arp_hold1", 674},   {"arp_note16", 705},   {"rev_mute", 710},     {"lfo_all_rt", 724},
+// A sample of every family: name, list, encoding, default as shown, smoothing, receivers.
+TEST(ParameterDefs, FamiliesMatchTheParameterTable) {
+    using enum OptionListId;
+    constexpr auto C = OptionEncoding::None, T = OptionEncoding::Thousandths,
+                   P = OptionEncoding::Plain;
+    const int o1 = kModOsc1, e1 = kModEnv1, l1 = kModLfo1, s1 = kModStepper1, s2 = s1 + 1,
+              mix = kModMixer, flt = kModFilter, arp = kModArp, del = kModFxDelay;
+    const Receivers drift = {{kModMidi, 4}, {l1, 10}, {l1 + 1, 10}, {l1 + 2, 10}, {l1 + 3, 10}};
+    using Row =
+        std::tuple<int, const char*, OptionListId, OptionEncoding, const char*, float, Receivers>;
+    const Row rows[] = {
+        {0, "mode", Mode, T, "poly_1", 0, {{kModMidi, 0}}},
+        {1, "poly", Poly, T, "4", 0, {{kModMidi, 1}}},
+        {6, "drift", Switch, P, "on", 0, drift},
+        {7, "x-comp", None, C, "0", 6, {{kModFxCompressor, 0}}},
+        {25, "osc1_type", OscType, T, "Classic", 0, {{o1, 0}}},
+        {46, "osc2_note", Note, P, "0", 6, {{o1 + 1, 2}}},
+        {54, "osc2_uwid", None, C, "0", 0, {{o1 + 1, 13}}},
+        {70, "osc3_wave", Wave, T, "Sin", 0, {{o1 + 2, 7}}},
+        {100, "osc4_mixto", None, C, "0", 6, {{mix, 11}}},
+        {105, "flt2_type", FilterType, T, "off", 0, {{flt, 6}}},
+        {113, "env1_att", None, C, "5", 0, {{e1, 0}}},
+        {136, "env2_dec_crv", CurveB, P, "Pow", 0, {{e1 + 1, 7}}},
+        {153, "env3_slp_crv", CurveA, P, "Exp", 0, {{e1 + 2, 8}}},
+        {155, "env3_target1", Target, T, "Cutoff_1", 0, {}},
+        {156, "env3_amt1", None, C, "830", 0, {}},
+        {216, "lfo3_form", LfoForm, T, "Tri", 0, {{l1 + 2, 7}}},
+        {230, "lfo4_morph", None, C, "496", 3, {{l1 + 3, 5}}},
+        {270, "del_stimeR", SyncTime, T, "1/32", 0, {{del, 5}}},
+        {276, "del_modulate", None, C, "50", 6, {{del, 8}}},
+        {285, "rev_decay", None, C, "636", 6, {{kModFxRever, 6}}},
+        {288, "slot1_Src1", Source, T, "ModWheel", 0, {}},
+        {437, "slot15_Trg4", Target, T, "off", 0, {}},
+        {441, "osc4_mute", Switch, P, "off", 0, {{mix, 15}}},
+        {609, "stp2_crvY16", None, C, "500", 0, {{s2, 63}}},
+        {628, "stp2_mode", StepMode, T, "spos", 0, {{s2, 83}}},
+        {649, "stp2_hold16", Switch, P, "off", 0, {{s2, 105}}},
+        {652, "arp_speed", Time, T, "1/16", 0, {{s1, 82}, {s2, 82}, {arp, 50}}},
+        {653, "arp_swing", None, C, "500", 0, {{s1, 89}, {s2, 89}, {arp, 51}}},
+        {673, "arp_vel16", None, C, "780", 0, {{arp, 47}}},
+        {705, "arp_note16", ArpNote, P, "0", 0, {{arp, 15}}},
+        {709, "del_mute", Switch, P, "off", 0, {{del, 12}}},
+        {716, "macro3", None, C, "0", 0, {{kModPerfomance, 2}}},
+        {722, "anticlick", None, C, "1000", 0, {}},
     };
-    for (auto [name, index] : expected)
-        EXPECT_EQ(findParameter(name), index) << name;
-}
-
-TEST(ParameterDefs, KindsEncodingsAndSmoothing) {
-    for (const ParameterDef& d : parameterDefs()) {
-        if (d.encoding == OptionEncoding::None) {
-            EXPECT_EQ(d.options, nullptr) << d.name;
-            EXPECT_EQ(d.optionCount, 0) << d.name;
-        } else {
-            EXPECT_EQ(d.options, optionListText(d.list)) << d.name;
-            EXPECT_EQ(d.optionCount, countOptions(d.options)) << d.name;
-        }
+    const auto table = std::make_unique<ParameterTable>();
+    for (const auto& [index, name, list, encoding, shown, smoothing, to] : rows) {
+        ASSERT_EQ(findParameter(name), index) << name;
+        const ParameterDef& d = parameterDefs()[index];
+        EXPECT_EQ(d.list, list) << name;
+        EXPECT_EQ(d.options, optionListText(list)) << name;
+        EXPECT_EQ(d.encoding, encoding) << name;
+        EXPECT_EQ(table->displayText(index, d.defaultValue), shown) << name;
+        EXPECT_EQ(d.smoothing, smoothing) << name;
+        EXPECT_EQ(receiversOf(d), to) << name;
     }
-    using E = OptionEncoding;
-    const std::pair<const char*, E> encodings[] = {
-        {"osc3_oct", E::Plain},           {"osc3_wave", E::Thousandths}, {"env2_dec_crv", E::Plain},
-        {"env2_target2", E::Thousandths}, {"stp2_stop", E::Thousandths}, {"arp_note3", E::Plain},
-        {"pitch_fine", E::Plain},         {"slot9_Amt3", E::None}};
-    for (auto [name, e] : encodings)
-        EXPECT_EQ(def(name).encoding, e) << name;
-    const std::pair<const char*, float> smoothing[] = {
-        {"x-comp", 6},     {"velocity", 0},   {"osc2_note", 6},    {"osc2_fine", 0},
-        {"osc2_udet", 0},  {"osc3_mixto", 6}, {"flt_keytrack", 0}, {"lfo1_sym", 3},
-        {"lfo3_morph", 3}, {"lfo3_phase", 0}, {"del_stimeL", 0},   {"rev_pretime", 6}};
-    for (auto [name, s] : smoothing)
-        EXPECT_EQ(def(name).smoothing, s) << name;
-}
-
-// Position of a module in routing order: midi, perfomance, env, lfo, osc, mix, filter, effects,
-// steppers, arpeggiator.
-int routingRank(int m) {
-    if (m == kModMidi || m == kModPerfomance) return m == kModMidi ? 0 : 1;
-    if (m >= kModEnv1 && m < kModEnv1 + 4) return 10 + m;
-    if (m >= kModLfo1 && m < kModLfo1 + 4) return 20 + m;
-    if (m >= kModOsc1 && m <= kModFxEqualizer) return 30 + m;
-    if (m == kModStepper1 || m == kModStepper1 + 1 || m == kModArp) return 60 + m;
-    return -1;
-}
-
-TEST(ParameterDefs, ReceiversAreInRoutingOrderAndNeverShared) {
-    std::map<std::pair<int, int>, int> owner;
-    int most = 0;
-    for (int i = 0; i < kNumParameters; ++i) {
-        const Receivers r = receiversOf(parameterDefs()[i]);
-        most = std::max(most, static_cast<int>(r.size()));
-        for (std::size_t k = 0; k < r.size(); ++k) {
-            EXPECT_GE(routingRank(r[k].first), 0) << i;
-            EXPECT_GE(r[k].second, 0) << i;
-            if (k > 0) {
-                EXPECT_LE(routingRank(r[k - 1].first), routingRank(r[k].first)) << i;
-            }
-            EXPECT_TRUE(owner.emplace(r[k], i).second) << "slot fed twice, by " << i;
-        }
-    }
-    EXPECT_EQ(most, 5);
-}
-
-TEST(ParameterDefs, SelectedRoutes) {
-    const int s1 = kModStepper1, s2 = kModStepper1 + 1, lfo = kModLfo1;
-    const std::pair<const char*, Receivers> expected[] = {
-        {"mode", {{kModMidi, 0}}},
-        {"drift", {{kModMidi, 4}, {lfo, 10}, {lfo + 1, 10}, {lfo + 2, 10}, {lfo + 3, 10}}},
-        {"arp_speed", {{s1, 82}, {s2, 82}, {kModArp, 50}}},
-        {"arp_swing", {{s1, 89}, {s2, 89}, {kModArp, 51}}},
-        {"rev_mode", {{kModFxRever, 0}}},
-        {"osc3_pan", {{kModMixer, 2}}},
-        {"osc3_mixto", {{kModMixer, 10}}},
-        {"osc2_uwid", {{kModOsc1 + 1, 13}}},
-        {"osc2_uden", {{kModOsc1 + 1, 10}}},
-        {"osc2_mute", {{kModMixer, 13}}},
-        {"flt2_mode", {{kModFilter, 7}}},
-        {"stp2_crvX3", {{s2, 34}}},
-        {"stp2_mode", {{s2, 83}}},
-        {"stp2_hold1", {{s2, 90}}},
-        {"arp_hold2", {{kModArp, 17}}},
-        {"macro3", {{kModPerfomance, 2}}},
-        {"boost", {{kModFxEqualizer, 3}}},
-        {"del_rate", {{kModFxDelay, 7}}},
-        {"del_fback", {{kModFxDelay, 6}}},
-        {"del_wide", {{kModFxDelay, 9}}},
-        {"del_modulate", {{kModFxDelay, 8}}},
-        {"phs_mute", {{kModFxPhaser, 7}}},
-        {"del_mute", {{kModFxDelay, 12}}},
-    };
-    for (const auto& [name, r] : expected)
-        EXPECT_EQ(receiversOf(def(name)), r) << name;
-}
-
-TEST(ParameterDefs, EngineHandledParameters) {
-    // Besides the specials, the six sends of every envelope and LFO and the 15 slots.
-    std::set<int> expected = {0, 8, 257, 279, 720, 721, 722};
-    for (int first : {123, 139, 155, 171, 187, 203, 219, 235})
-        for (int k = 0; k < 6; ++k)
-            expected.insert(first + k);
-    for (int i = 288; i <= 437; ++i)
-        expected.insert(i);
-
-    for (int i = 0; i < kNumParameters; ++i) {
-        const ParameterDef& d = parameterDefs()[i];
-        EXPECT_EQ(d.engineHandled, expected.count(i) == 1) << d.name;
-        if (d.engineHandled && i != 0 && i != 279) {
-            EXPECT_EQ(d.receiverCount, 0) << d.name;
-        }
-    }
-    for (const char* unrouted : {"eq_band", "osc_all_pt", "lfo_all_rt"})
-        EXPECT_EQ(def(unrouted).receiverCount, 0) << unrouted;
 }
 
 TEST(ParameterDefs, SoundParameterRanges) {

@@ -233,6 +233,23 @@ TEST(VstDispatch, UpdateDisplayIsNotSentToAbleton) {
     }
 }
 
+TEST(EditorQueries, NamesAndDisplaysAreCutToTheCallersRoom) {
+    FakeHost host;
+    HostedPlugin p(host);
+    Kolva& k = *dynamic_cast<Kolva*>(AudioEffect::fromAeffect(p.effect()));
+    EXPECT_EQ(k.parameterName(32), "osc1_wave");
+    EXPECT_EQ(k.parameterName(32, 5), "osc1");
+    EXPECT_EQ(k.parameterName(725), "");
+    EXPECT_EQ(k.parameterLabel(32), "");
+    EXPECT_EQ(k.parameterDisplay(103, 0.4567f, 16), "457");
+    EXPECT_EQ(k.parameterDisplay(103, 0.4567f, 3), "45");
+    // The filter mode names follow the filter type chosen by the host.
+    p.setParameter(101, 2.0f / 999.0f); // Acido
+    EXPECT_EQ(k.parameterDisplay(102, 2.0f / 999.0f, 16), "LP3");
+    EXPECT_FALSE(k.isSoundParameterIndex(0));
+    EXPECT_TRUE(k.isSoundParameterIndex(4));
+}
+
 TEST(VstDispatch, FlStudioIsRecognisedByProductAndVendor) {
     FakeHost host;
     host.product = "Fruity Wrapper";

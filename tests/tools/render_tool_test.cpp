@@ -1,4 +1,5 @@
-// kolva-render as a user runs it: exit codes, messages, the WAV file and the summary.
+// kolva-render as a user runs it: exit codes, the WAV file and the summary, with the test
+// plug-in, amsynth when installed and the built Kolva.so.
 
 #include "tool_test_support.h"
 
@@ -14,75 +15,47 @@ namespace {
 const std::string kRender = KOLVA_RENDER_EXE;
 const std::string kFake = KOLVA_FAKE_PLUGIN;
 
-CommandResult render(const std::vector<std::string>& args,
-                     const std::vector<std::string>& env = {}) {
-    return runCommand(kRender, args, env);
-}
-
-// Errors are one line on stderr, prefixed with the tool's name.
-void expectOneLineError(const CommandResult& r, const std::string& fragment) {
-    ASSERT_FALSE(r.err.empty());
-    EXPECT_EQ(r.err.rfind("kolva-render: ", 0), 0u) << r.err;
-    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
-    EXPECT_NE(r.err.find(fragment), std::string::npos) << r.err;
-}
-
-TEST(RenderTool, UsageErrorsExitWithTwo) {
-    std::string out = scratchFolder("usage") + "/out.wav";
+TEST(RenderTool, FailuresExitWithTheirCodeAndOneLine) {
+    std::string folder = scratchFolder("failures");
+    std::string out = folder + "/out.wav";
+    std::ofstream(folder + "/garbage.mid") << "MThd garbage";
     struct Case {
         std::vector<std::string> args;
+        int code;
         const char* fragment;
     };
     const Case cases[] = {
-        {{}, "no plug-in given"},
-        {{kFake}, "no output file"},
-        {{kFake, "-o", out, "--rate", "fast"}, "--rate"},
-        {{kFake, "-o", out, "--frobnicate"}, "unknown option --frobnicate"},
-        {{kFake, "-o", out, "--notes", "60@0"}, "missing '+DURATION'"},
-        {{kFake, "-o", out, "--param", "volume=0.5"}, "no parameter named \"volume\""},
-        {{kFake, "-o"}, "needs a value"},
+        {{}, 2, "no plug-in given"},
+        {{kFake}, 2, "no output file"},
+        {{kFake, "-o", out, "--rate", "fast"}, 2, "--rate"},
+        {{kFake, "-o", out, "--frobnicate"}, 2, "--frobnicate"},
+        {{kFake, "-o", out, "--notes", "60@0"}, 2, "DURATION"},
+        {{kFake, "-o", out, "--param", "volume=0.5"}, 2, "volume"},
+        {{folder + "/missing.so", "-o", out}, 3, "cannot load plug-in"},
+        {{kFake, "--host-product", "null", "-o", out}, 3, "did not create"},
+        {{kFake, folder + "/missing.mid", "-o", out}, 4, "missing.mid"},
+        {{kFake, folder + "/garbage.mid", "-o", out}, 4, "garbage.mid"},
+        {{kFake, "--notes", "60@0+0.1", "-o", folder + "/no/out.wav"}, 5, "cannot create"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fragment);
-        CommandResult r = render(c.args);
-        EXPECT_EQ(r.exitCode, 2);
-        expectOneLineError(r, c.fragment);
+        CommandResult r = runCommand(kRender, c.args);
+        EXPECT_EQ(r.exitCode, c.code);
+        EXPECT_EQ(r.err.rfind("kolva-render: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+        EXPECT_NE(r.err.find(c.fragment), std::string::npos) << r.err;
     }
-    CommandResult help = render({"--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.out.find("NOTE@START+DURATION[:VELOCITY]"), std::string::npos);
-}
-
-TEST(RenderTool, LoadInputAndOutputFailuresHaveTheirOwnCodes) {
-    std::string folder = scratchFolder("failures");
-    std::string out = folder + "/out.wav";
-    CommandResult r = render({folder + "/missing.so", "-o", out});
-    EXPECT_EQ(r.exitCode, 3);
-    expectOneLineError(r, "cannot load plug-in");
-    r = render({kFake, "--host-product", "null", "-o", out});
-    EXPECT_EQ(r.exitCode, 3);
-    expectOneLineError(r, "did not create an instance");
-
-    r = render({kFake, folder + "/missing.mid", "-o", out});
-    EXPECT_EQ(r.exitCode, 4);
-    expectOneLineError(r, "missing.mid");
-    std::ofstream(folder + "/garbage.mid") << "MThd garbage";
-    r = render({kFake, folder + "/garbage.mid", "-o", out});
-    EXPECT_EQ(r.exitCode, 4);
-    expectOneLineError(r, "header");
-
-    r = render({kFake, "--notes", "60@0+0.1", "-o", folder + "/no/such/folder/out.wav"});
-    EXPECT_EQ(r.exitCode, 5);
-    expectOneLineError(r, "cannot create");
 }
 
 TEST(RenderTool, WritesTheBlocksTheHostRendered) {
     std::string out = scratchFolder("fake") + "/out.wav";
     // The test plug-in puts velocity/127 at each note-on, -0.5 at each note-off and
-    // parameter "level" as a constant on the left; the song position on the right.
+    // parameter "level" as a constant on the left, and the song position on the right.
+    // Posing as "nan", it also spoils the first left sample of every block.
     CommandResult r =
-        render({kFake, "--notes", "60@0.25+0.25:127", "--rate", "48000", "--block", "512", "--tail",
-                "0.5", "--tempo", "60", "--param", "level=0.25", "-o", out});
+        runCommand(kRender, {kFake, "--host-product", "nan", "--notes", "60@0.25+0.25:127",
+                             "--rate", "48000", "--block", "512", "--tail", "0.5", "--tempo", "60",
+                             "--param", "level=0.25", "-o", out});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     WavData wav;
     ASSERT_TRUE(readWav(out, wav));
@@ -90,67 +63,61 @@ TEST(RenderTool, WritesTheBlocksTheHostRendered) {
     EXPECT_EQ(wav.sampleRate, 48000);
     EXPECT_EQ(wav.format, 0x010006); // WAV, 32-bit float
     ASSERT_EQ(wav.frames(), 48000);  // last event at 0.5 s plus 0.5 s of tail
-    EXPECT_FLOAT_EQ(wav.at(0, 0), 0.25f);
+    EXPECT_FLOAT_EQ(wav.at(1, 0), 0.25f);
     EXPECT_FLOAT_EQ(wav.at(12000, 0), 1.25f);
     EXPECT_FLOAT_EQ(wav.at(24000, 0), -0.25f);
     // 60 bpm: one beat per second, reported per block of 512 frames.
     EXPECT_NEAR(wav.at(47999, 1), 93 * 512 / 48000.0, 1e-5);
-
-    EXPECT_EQ(reportValue(r.out, "duration"), "1.000 s (48000 frames)");
-    EXPECT_EQ(reportValue(r.out, "sample rate"), "48000 Hz");
-    EXPECT_EQ(reportValue(r.out, "block size"), "512");
-    EXPECT_NE(reportValue(r.out, "left").find("peak 1.94 dBFS (1.250000)"), std::string::npos)
-        << r.out;
-    EXPECT_EQ(reportValue(r.out, "non-finite samples"), "0");
-    EXPECT_NE(reportValue(r.out, "realtime factor"), "<missing>");
-    EXPECT_NE(r.out.find("param 1 (level) = 0.250000"), std::string::npos) << r.out;
-
-    CommandResult quiet = render({kFake, "--notes", "60@0+0.1", "--quiet", "-o", out});
-    EXPECT_EQ(quiet.exitCode, 0);
-    EXPECT_TRUE(quiet.out.empty()) << quiet.out;
-}
-
-TEST(RenderTool, CountsNonFiniteOutputAndCarriesOn) {
-    std::string out = scratchFolder("nan") + "/out.wav";
-    // One NaN at the start of every block of the left channel: 1 s at 48 kHz in blocks
-    // of 512 is 94 blocks.
-    CommandResult r = render({kFake, "--host-product", "nan", "--tail", "1", "-o", out});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(reportValue(r.out, "non-finite samples"), "94");
-    WavData wav;
-    ASSERT_TRUE(readWav(out, wav));
+    // 48000 frames are 94 blocks; the NaNs are counted and written as they are.
+    EXPECT_NE(r.out.find("\nnon-finite samples: 94\n"), std::string::npos) << r.out;
     EXPECT_TRUE(std::isnan(wav.at(512, 0)));
-    EXPECT_TRUE(std::isfinite(wav.at(513, 0)));
-}
-
-TEST(RenderTool, InfoReportsThePlugin) {
-    CommandResult r = render({kFake, "--info"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(reportValue(r.out, "numOutputs"), "3");
-    EXPECT_EQ(reportValue(r.out, "flags"), "272 (canReplacing isSynth)");
-    EXPECT_EQ(reportValue(r.out, "uniqueID"), "Fake (1180789605)");
-    EXPECT_EQ(reportValue(r.out, "product"), "echo:kolva-render");
-    EXPECT_EQ(reportValue(r.out, "output 2"), "\"Fake3\" flags 1 (active)");
-    EXPECT_EQ(reportValue(r.out, "canDo receiveVstEvents"), "1");
-    EXPECT_EQ(reportValue(r.out, "canDo bypass"), "-1");
-    EXPECT_EQ(reportValue(r.out, "parameter 1").rfind("name \"level\"", 0), 0u);
 }
 
 // amsynth, a third-party instrument, played through the whole tool.
 TEST(RenderTool, RendersAmsynthAtThePitchAsked) {
     if (!std::filesystem::exists(KOLVA_AMSYNTH)) GTEST_SKIP() << KOLVA_AMSYNTH << " not installed";
-    std::string out = scratchFolder("amsynth-cli") + "/a4.wav";
-    CommandResult r =
-        render({KOLVA_AMSYNTH, "--notes", "A4@0+1", "--rate", "44100", "-o", out}, kNoLeakCheckEnv);
+    std::string out = scratchFolder("amsynth") + "/out.wav";
+    // amsynth leaks a little at creation; not ours to report.
+    CommandResult r = runCommand(
+        kRender, {KOLVA_AMSYNTH, "--notes", "A4@0+1, E5@1.5+1", "--rate", "44100", "-o", out},
+        {"ASAN_OPTIONS=detect_leaks=0"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     WavData wav;
     ASSERT_TRUE(readWav(out, wav));
-    ASSERT_EQ(wav.frames(), 2 * 44100);
+    ASSERT_EQ(wav.frames(), 44100 * 7 / 2);
     for (float s : wav.samples)
         ASSERT_TRUE(std::isfinite(s));
-    EXPECT_NEAR(zeroCrossingFrequency(wav, 0, 4410, 40000), 440.0, 440.0 * 0.02);
-    EXPECT_EQ(reportValue(r.out, "non-finite samples"), "0");
+    EXPECT_NEAR(zeroCrossingFrequency(wav, 0, 4410, 39690), 440.0, 440.0 * 0.02);
+    EXPECT_NEAR(zeroCrossingFrequency(wav, 0, 70560, 105840), 659.26, 659.26 * 0.02);
 }
+
+#ifdef KOLVA_PLUGIN
+TEST(KolvaPlugin, InfoShowsTheInterfaceItPromises) {
+    CommandResult r = runCommand(kRender, {KOLVA_PLUGIN, "--info"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // Whole lines, or the start of those that go on to describe the value.
+    for (const char* line :
+         {"magic: VstP\n", "numParams: 725\n", "numInputs: 0\n", "numOutputs: 2\n",
+          "uniqueID: Kol2 (", "plugCategory: 2 (synth)\n", "output 0: \"Kolva1\"",
+          "output 1: \"Kolva2\"", "canDo receiveVstEvents: 1\n", "canDo sendVstEvents: -1\n"})
+        EXPECT_NE(r.out.find(std::string("\n") + line), std::string::npos) << line << r.out;
+    // Kolva answers no parameter names; the report adds the keys of its own table.
+    EXPECT_NE(r.out.find(" key mode\n"), std::string::npos) << r.out;
+}
+
+TEST(KolvaPlugin, RendersTheDemo) {
+    std::string out = scratchFolder("kolva-demo") + "/demo.wav";
+    CommandResult r = runCommand(kRender, {KOLVA_PLUGIN, KOLVA_DEMO_MIDI, "-o", out});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    WavData wav;
+    ASSERT_TRUE(readWav(out, wav));
+    EXPECT_EQ(wav.channels, 2);
+    // Two bars at 120 bpm (4 s) and two at 100 bpm (4.8 s), then the default 1 s tail.
+    EXPECT_EQ(wav.frames(), std::lround((4.0 + 4.8 + 1.0) * wav.sampleRate));
+    for (float s : wav.samples)
+        ASSERT_TRUE(std::isfinite(s));
+}
+#endif
 
 } // namespace
 } // namespace kolva::test

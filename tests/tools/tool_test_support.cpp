@@ -1,30 +1,13 @@
 #include "tool_test_support.h"
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <sndfile.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KOLVA_TEST_HAS_LSAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define KOLVA_TEST_HAS_LSAN 1
-#endif
-#ifdef KOLVA_TEST_HAS_LSAN
-#include <sanitizer/lsan_interface.h>
-#endif
-
-extern char** environ;
+#include <iterator>
 
 namespace kolva::test {
 
@@ -32,9 +15,15 @@ namespace {
 
 std::string slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Single-quoted for the shell; arguments hold spaces and other shell characters.
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
 }
 
 } // namespace
@@ -43,39 +32,18 @@ CommandResult runCommand(const std::string& program, const std::vector<std::stri
                          const std::vector<std::string>& extraEnv) {
     static int counter = 0;
     std::string folder = scratchFolder("cmd" + std::to_string(++counter));
-    std::string outPath = folder + "/stdout", errPath = folder + "/stderr";
-
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (char** e = environ; *e != nullptr; ++e)
-        envp.push_back(*e);
+    std::string command = "env";
     for (const std::string& e : extraEnv)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        command += " " + quoted(e);
+    command += " " + quoted(program);
+    for (const std::string& a : args)
+        command += " " + quoted(a);
+    command += " >" + quoted(folder + "/stdout") + " 2>" + quoted(folder + "/stderr");
+    int status = std::system(command.c_str());
     CommandResult result;
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        result.err = "cannot start " + program;
-        return result;
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = slurp(outPath);
-    result.err = slurp(errPath);
+    result.out = slurp(folder + "/stdout");
+    result.err = slurp(folder + "/stderr");
     return result;
 }
 
@@ -114,26 +82,5 @@ std::string scratchFolder(const std::string& name) {
     std::filesystem::create_directories(p);
     return p.string();
 }
-
-std::string reportValue(const std::string& text, const std::string& key) {
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(key + ": ", 0) == 0) return line.substr(key.size() + 2);
-    }
-    return "<missing>";
-}
-
-#ifdef KOLVA_TEST_HAS_LSAN
-LeakCheckPause::LeakCheckPause() {
-    __lsan_disable();
-}
-LeakCheckPause::~LeakCheckPause() {
-    __lsan_enable();
-}
-#else
-LeakCheckPause::LeakCheckPause() = default;
-LeakCheckPause::~LeakCheckPause() = default;
-#endif
 
 } // namespace kolva::test

@@ -1,7 +1,6 @@
 #pragma once
-// Helpers shared by the host and render tool tests: running the render tool as a child
-// process, reading WAV files back, a simple pitch estimate and pausing leak checks around
-// third-party plug-ins that leak on purpose or by accident.
+// Helpers for the render tool tests: running a program as a child process, reading WAV
+// files back and a simple pitch estimate.
 
 #include <string>
 #include <vector>
@@ -14,8 +13,7 @@ struct CommandResult {
     std::string err;
 };
 
-// Runs `program` with `args`; `extraEnv` entries ("NAME=value") are added to the
-// environment.
+// Runs `program` with `args`; `extraEnv` entries ("NAME=value") are added to the environment.
 CommandResult runCommand(const std::string& program, const std::vector<std::string>& args,
                          const std::vector<std::string>& extraEnv = {});
 
@@ -35,21 +33,5 @@ double zeroCrossingFrequency(const WavData& wav, int channel, long begin, long e
 
 // A fresh, empty folder inside the test's private temporary home.
 std::string scratchFolder(const std::string& name);
-
-// Value of the line "key: value" in `text`, or "<missing>".
-std::string reportValue(const std::string& text, const std::string& key);
-
-// Allocations made while one of these lives are not reported as leaks (used around
-// third-party plug-ins whose leaks are not ours to fix).
-class LeakCheckPause {
-public:
-    LeakCheckPause();
-    ~LeakCheckPause();
-    LeakCheckPause(const LeakCheckPause&) = delete;
-    LeakCheckPause& operator=(const LeakCheckPause&) = delete;
-};
-
-// Environment for a child process that loads a third-party plug-in with known leaks.
-inline const std::vector<std::string> kNoLeakCheckEnv = {"ASAN_OPTIONS=detect_leaks=0"};
 
 } // namespace kolva::test
