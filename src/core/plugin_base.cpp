@@ -3,6 +3,7 @@
 #include "engine/aplugin.h"
 #include "engine/module_arp.h"
 #include "engine/module_midi.h"
+#include "engine/tuning_map.h"
 #include "engine/module_stepper.h"
 #include "platform/folders.h"
 
@@ -164,6 +165,7 @@ bool PluginBase::enableEngine(bool on) {
     e.setTempo(storedTempo_);
     applyAllDirect();
     e.arp().clearMarkers();
+    tuning_.applyTo(e.midi().tuning());
     e.midi().clearKeyTables();
 
     // Warm-up pass: touches every buffer once so the first real block takes no page faults.
@@ -178,6 +180,37 @@ bool PluginBase::enableEngine(bool on) {
         }
         e.render(left.data(), right.data(), frames);
     }
+    return true;
+}
+
+// ---- microtuning ----
+
+void PluginBase::applyTuning() {
+    if (!engine_) return;
+    RenderGate::Change change(gate_);
+    tuning_.applyTo(engine_->midi().tuning());
+}
+
+bool PluginBase::loadScale(const std::filesystem::path& file, std::string& error) {
+    if (!tuning_.loadFile(file, error)) return false;
+    applyTuning();
+    return true;
+}
+
+void PluginBase::clearScale() {
+    tuning_.clear();
+    applyTuning();
+}
+
+void PluginBase::setTuningSettings(int referenceNote, int a4Index) {
+    tuning_.setReferenceNote(referenceNote);
+    tuning_.setA4Index(a4Index);
+    applyTuning();
+}
+
+bool PluginBase::restoreTuning(std::string_view stateText) {
+    if (!tuning_.fromStateText(stateText)) return false;
+    applyTuning();
     return true;
 }
 

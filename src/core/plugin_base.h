@@ -17,6 +17,7 @@
 #include "core/midi_learn.h"
 #include "core/parameter_table.h"
 #include "core/render_gate.h"
+#include "core/tuning_holder.h"
 
 #include <array>
 #include <atomic>
@@ -75,6 +76,17 @@ public:
     void requestEditorRefresh();
     MidiLearnTable& midiLearn() { return learn_; }
 
+    // ---- microtuning (main/editor thread) ----
+    // Loads a scale file and hands it to the engine; on failure `error` holds the text for
+    // the user and the previous tuning stays.
+    bool loadScale(const std::filesystem::path& file, std::string& error);
+    // Back to equal temperament (reference note and A4 frequency stay).
+    void clearScale();
+    void setTuningSettings(int referenceNote, int a4Index);
+    // Replaces the whole tuning from the state text; false (tuning unchanged) when malformed.
+    bool restoreTuning(std::string_view stateText);
+    const TuningHolder& tuning() const { return tuning_; }
+
     // Main-thread housekeeping: persists the MIDI learn table after a learned change.
     void idle();
 
@@ -110,6 +122,8 @@ protected:
 private:
     bool mustDefer() const;
     void applyAllDirect();
+    // Hands the tuning to the engine's voices, fenced from rendering.
+    void applyTuning();
     float engineValueOf(int index);
 
     std::unique_ptr<APlugin> engine_;
@@ -117,6 +131,7 @@ private:
     std::array<std::atomic<float>, kNumParameters> parameters_{};
     MidiLearnTable learn_;
     std::atomic<bool> learnDirty_{false};
+    TuningHolder tuning_;
 
     std::atomic<bool> blockTooLarge_{false};
     bool releaseNotesOnStop_ = false;

@@ -57,6 +57,7 @@ APlugin::APlugin() {
     equalizer_ = static_cast<ModuleFxEqualizer*>(modules_[kModFxEqualizer].get());
 
     buildRouting();
+    env_[0]->setFreeRun(true); // the amplitude envelope
     half_.fill(0.5f);
     // The oscillator and filter tables are locked by their owner; make room for them.
     platform::raiseLockableMemory(kLockedTableAllowance);
@@ -186,11 +187,17 @@ void APlugin::setParameter(int index, float v) {
     case param::kRevMode: reverbBeforeCompressor_ = static_cast<int>(v * 1000.0f) > 4; break;
     case param::kBendWheel: {
         const float b = 2.0f * v - 1.0f;
-        ext_->input(ModuleExtControl::kPitchBend, 0, b);
+        // The wheels are re-applied every block; only a real change is a new controller value
+        // (otherwise the smoother's timing of controller gaps would restart each block).
+        if (std::fabs(b - ext_->lastInput(ModuleExtControl::kPitchBend)) > 1e-6f)
+            ext_->input(ModuleExtControl::kPitchBend, 0, b);
         midi_->setBend(b);
         break;
     }
-    case param::kModWheel: ext_->input(ModuleExtControl::kModWheel, 0, v); break;
+    case param::kModWheel:
+        if (std::fabs(v - ext_->lastInput(ModuleExtControl::kModWheel)) > 1e-6f)
+            ext_->input(ModuleExtControl::kModWheel, 0, v);
+        break;
     case param::kAntiClick: voiceContext_.antiClick = static_cast<int>(v); break;
     default:
         if (index >= param::kSlotsFirst && index <= param::kSlotsLast) {
@@ -278,6 +285,7 @@ void APlugin::controller(int value, int offset, int kind, float bend) {
         }
         break;
     case 64: ext_->input(ModuleExtControl::kPitchBend, offset, bend); break;
+    case 65: ext_->input(ModuleExtControl::kPressure, offset, pressureCurve(c)); break;
     case 119:
         allNotesOffRequest_ = 1;
         allSoundOff_ = 2;
@@ -393,6 +401,14 @@ void APlugin::render(float* left, float* right, int frames) {
     publishExtControls();
     midi_->renderBlock(frames);
     publishMidi();
+    // The envelopes read the notes' trigger lanes: lane 0 for the amplitude envelope.
+    for (int v = 0; v < kNumVoices; ++v) {
+        const bool started = midi_->noteStartedInBlock(v);
+        for (int i = 0; i < 4; ++i) {
+            env_[i]->setGate(v, midi_->gateLane(v, i == 0 ? 0 : 1));
+            if (started) env_[i]->markNoteStart(v);
+        }
+    }
 
     // 7. Modulators: env1 always, the others only while the matrix reads them.
     const bool arpOn = arp_->isOn();
@@ -415,6 +431,7 @@ void APlugin::render(float* left, float* right, int frames) {
     for (int i = 0; i < 4; ++i) {
         if (mixer_->isOscillatorAudible(i)) osc_[i]->renderBlock(frames);
         matrix_->setSource(ModuleMatrix::kPosOsc1 + i, osc_[i]->getModOutput(0));
+        mixer_->setOscillatorOutputs(i, osc_[i]->getAudioOutput(0), osc_[i]->getAudioOutput(1));
     }
     mixer_->renderBlock(frames);
     filter_->renderBlock(frames);

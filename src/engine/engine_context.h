@@ -3,6 +3,8 @@
 // the polyphony mode. Written by the plug-in core between blocks or at block start (audio
 // thread), read by modules inside render.
 
+#include "platform/clock.h"
+
 #include <cstdint>
 
 namespace kolva {
@@ -17,6 +19,8 @@ struct EngineContext {
     std::int32_t transportStopped = 0; // one-block pulse after the host transport stopped
     std::int32_t blockSize = -1;       // -1 until set
     std::int32_t polyMode = 4;         // current polyphony mode (0..3 mono, 4..5 poly)
+    // Seconds from a monotonic clock (note-timing rules); tests may substitute their own.
+    double (*clock)() = &platform::monotonicSeconds;
 
     void setSampleRate(float rate) {
         sampleRate = rate;

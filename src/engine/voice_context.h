@@ -8,6 +8,9 @@
 
 #include "platform/mutex.h"
 
+#include "engine/engine_context.h"
+
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -48,6 +51,17 @@ public:
     std::int32_t blockSize = 0;
     float noteRandom1 = 0.0f; // per-note random values drawn at each note-on
     float noteRandom2 = 0.0f;
+
+    // Shared voice state. voiceActive: set by the poly handler when a note starts on a voice,
+    // cleared by the MIDI module once that voice's note is released and its amplitude
+    // envelope has finished. ampEnvelopeActive: written by env1 at the end of every block
+    // (1 while the voice's amplitude envelope is not idle).
+    std::array<std::int32_t, kNumVoices> voiceActive{};
+    std::array<std::int32_t, kNumVoices> ampEnvelopeActive{};
+
+    bool polyModeInEffect() const { return !isMonoMode(modeInEffect); }
+    // Whether voice v has to be rendered this block by the per-voice modules.
+    bool voiceSounding(int v) const { return voiceActive[v] != 0 || ampEnvelopeActive[v] != 0; }
 
 private:
     struct FreeDeleter {

@@ -1,6 +1,9 @@
 // kolva-bench: rendering cost of a VST 2.4 plug-in loaded through the host library, at
 // 44.1 kHz in blocks of 512 frames. "Idle" renders with no notes, "Held16" with sixteen
-// notes held. The realtime_factor counter is audio seconds rendered per CPU second.
+// notes held, "NoteStorm16" starts and releases sixteen notes in every block, and
+// "FullMatrix16" holds sixteen notes with all fifteen modulation slots routed to per-sample
+// destinations (Kolva only). The realtime_factor counter is audio seconds rendered per CPU
+// second.
 //
 // Usage: kolva-bench [--plugin=PATH] [benchmark options]
 
@@ -23,7 +26,50 @@ constexpr int kBlockSize = 512;
 
 std::string pluginPath;
 
-void renderBench(benchmark::State& state, int heldNotes) {
+enum class Scenario { Idle, Held16, NoteStorm16, FullMatrix16 };
+
+constexpr float code(int c) { return static_cast<float>(c) / 999.0f; }
+
+// Every modulation slot busy: two per-voice sources each, four per-sample destinations
+// (oscillator levels, pans and filter inputs, both cutoffs, the macros).
+void routeFullMatrix(PluginHost& plugin) {
+    const int sources[8] = {5 /*Env1*/, 6 /*Env2*/, 9 /*LFO1*/, 13 /*Velocity*/,
+                            14 /*KeyFollow*/, 15 /*Random*/, 17 /*ModWheel*/, 26 /*Mod1*/};
+    const int targets[16] = {1, 2, 3, 4, 13, 23, 33, 43, 14, 24, 34, 44, 45, 47, 217, 218};
+    for (int s = 0; s < 15; ++s) {
+        const int base = 288 + 10 * s;
+        plugin.setParameter(base, code(sources[s % 8]));
+        plugin.setParameter(base + 1, code(sources[(s + 3) % 8]));
+        for (int k = 0; k < 4; ++k) {
+            plugin.setParameter(base + 2 + 2 * k, 0.75f);
+            plugin.setParameter(base + 3 + 2 * k, code(targets[(s * 4 + k) % 16]));
+        }
+    }
+}
+
+std::vector<MidiMessage> notesFor(Scenario scenario) {
+    std::vector<MidiMessage> notes;
+    if (scenario == Scenario::Idle) return notes;
+    if (scenario != Scenario::NoteStorm16) {
+        for (int i = 0; i < 16; ++i) // spread over four octaves from C2
+            notes.push_back({0.0, 0x90, static_cast<std::uint8_t>(36 + i * 3), 100});
+        return notes;
+    }
+    // Sixteen note-ons in one block, their note-offs in the next, for ten minutes of audio.
+    const double block = kBlockSize / kSampleRate;
+    for (int b = 0; b < 60 * 10 * static_cast<int>(kSampleRate / kBlockSize); ++b) {
+        const double t = b * block;
+        for (int i = 0; i < 16; ++i) {
+            const auto note = static_cast<std::uint8_t>(36 + (b * 7 + i * 3) % 60);
+            notes.push_back({t + i * block / 16, 0x90, note, static_cast<std::uint8_t>(20 + i * 6)});
+            notes.push_back({t + block + i * block / 16, 0x80, note, 0});
+        }
+    }
+    sortByTime(notes);
+    return notes;
+}
+
+void renderBench(benchmark::State& state, Scenario scenario) {
     std::string error;
     auto plugin = PluginHost::load(pluginPath, HostIdentity{}, error);
     if (!plugin) {
@@ -35,9 +81,8 @@ void renderBench(benchmark::State& state, int heldNotes) {
     plugin->setBlockSize(kBlockSize);
     plugin->setActive(true);
 
-    std::vector<MidiMessage> notes;
-    for (int i = 0; i < heldNotes; ++i) // spread over four octaves from C2
-        notes.push_back({0.0, 0x90, static_cast<std::uint8_t>(36 + i * 3), 100});
+    if (scenario == Scenario::FullMatrix16) routeFullMatrix(*plugin);
+    const std::vector<MidiMessage> notes = notesFor(scenario);
     TempoMap tempo(120.0);
     BlockRenderer renderer(*plugin, tempo, notes);
     // The notes go out with the first block; let their attacks pass before measuring.
@@ -79,8 +124,12 @@ int main(int argc, char** argv) {
     int restCount = static_cast<int>(rest.size());
     benchmark::Initialize(&restCount, rest.data());
     if (benchmark::ReportUnrecognizedArguments(restCount, rest.data())) return 2;
-    benchmark::RegisterBenchmark("Idle", renderBench, 0)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("Held16", renderBench, 16)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("Idle", renderBench, Scenario::Idle)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("Held16", renderBench, Scenario::Held16)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("NoteStorm16", renderBench, Scenario::NoteStorm16)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("FullMatrix16", renderBench, Scenario::FullMatrix16)
+        ->Unit(benchmark::kMicrosecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
