@@ -44,53 +44,44 @@ protected:
     APlugin e;
 };
 
-TEST_F(ExtControlTest, FirstValueAfterStartOrResetIsTakenAtOnceAtItsOffset) {
-    ext().input(EC::kModWheel, 100, 0.6f);
-    ext().input(EC::kPitchBend, 0, -0.5f);
-    blocks(1);
-    EXPECT_EQ(out(EC::kModWheel)[99], 0.0f);
-    EXPECT_EQ(out(EC::kModWheel)[100], 0.6f);
-    EXPECT_EQ(out(EC::kPitchBend)[0], -0.5f);
-    for (int v = 1; v < kNumVoices; ++v)
-        EXPECT_EQ(ext().getModOutput(EC::kModWheel)[v], out(EC::kModWheel));
-
-    ext().input(EC::kModWheel, 0, 0.1f); // a later value glides
-    blocks(1);
-    EXPECT_NEAR(out(EC::kModWheel)[0], 0.6 - 0.5 * stepCoefficient(0.5), 1e-6);
-
-    ext().reset();
-    ext().input(EC::kModWheel, 5000, 0.9f); // past the block: its last sample
-    blocks(1);
-    EXPECT_EQ(out(EC::kModWheel)[kFrames - 1], 0.9f);
-    EXPECT_EQ(ext().lastInput(EC::kModWheel), 0.9f);
-}
-
-TEST_F(ExtControlTest, StepAfterHalfASecondOfSilenceJumpsOtherwiseGlidesBySize) {
+TEST_F(ExtControlTest, FirstValueIsTakenAtOnceLaterOnesJumpAfterAPauseOrGlideBySize) {
     struct Case {
+        int channel;
         double pause;
         float from, to;
         double k; // expected per-sample coefficient
     };
     const Case cases[] = {
-        {0.6, 0.0f, 1.0f, 1.0},                    // long pause, big step: at once
-        {0.6, 0.2f, 0.45f, 1.0},                   // just over 0.2
-        {0.6, 0.0f, 0.15f, stepCoefficient(0.15)}, // long pause but a small step
-        {0.3, 0.0f, 1.0f, 0.01},                   // big step, short pause: fastest glide
-        {0.3, 0.0f, 0.5f, 0.0011},                 // halfway between 0.0007 and 0.0015
-        {0.3, 0.6f, 0.6f + 1.0f / 7.0f, 0.0001},   // one table step
+        {EC::kBreath, 0.6, 0.2f, 0.45f, 1.0},                   // long pause, step just over 0.2
+        {EC::kBreath, 0.6, 0.0f, 1.0f, 1.0},                    // long pause, big step: at once
+        {EC::kBreath, 0.6, 0.0f, 0.15f, stepCoefficient(0.15)}, // long pause but a small step
+        {EC::kBreath, 0.3, 0.0f, 1.0f, 0.01},                   // short pause: fastest glide
+        {EC::kBreath, 0.3, 0.0f, 0.5f, 0.0011},                 // between 0.0007 and 0.0015
+        {EC::kBreath, 0.3, 0.6f, 0.6f + 1.0f / 7.0f, 0.0001},   // one table step
+        {EC::kPitchBend, 0.6, -0.5f, 0.5f, 0.007},              // always the fixed one-pole
     };
+    // The first case runs on the fresh module, the others after a reset.
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.pause << " s, " << c.from << " -> " << c.to);
-        ext().reset();
-        ext().input(EC::kBreath, 0, c.from);
+        SCOPED_TRACE(testing::Message()
+                     << c.channel << ": " << c.pause << " s, " << c.from << " -> " << c.to);
+        ext().input(c.channel, 0, c.from);
         pause(c.pause);
-        ext().input(EC::kBreath, 10, c.to);
+        ext().input(c.channel, 10, c.to);
         blocks(1);
-        const float* o = out(EC::kBreath);
+        const float* o = out(c.channel);
         EXPECT_EQ(o[9], c.from);
         EXPECT_NEAR((o[10] - c.from) / (c.to - c.from), c.k, c.k * 1e-3 + 1e-6);
         EXPECT_NEAR(o[11], c.from + (c.to - c.from) * (1.0 - (1.0 - c.k) * (1.0 - c.k)), 1e-5);
+        for (int v = 1; v < kNumVoices; ++v) // one buffer for every voice
+            EXPECT_EQ(ext().getModOutput(c.channel)[v], o);
+        ext().reset();
     }
+
+    ext().input(EC::kModWheel, 5000, 0.9f); // past the block: its last sample
+    blocks(1);
+    EXPECT_EQ(out(EC::kModWheel)[kFrames - 2], 0.0f);
+    EXPECT_EQ(out(EC::kModWheel)[kFrames - 1], 0.9f);
+    EXPECT_EQ(ext().lastInput(EC::kModWheel), 0.9f);
 }
 
 TEST_F(ExtControlTest, SlowSweepIsSmoothedWithCoefficientsOfTheTableWithoutAllocating) {
@@ -103,44 +94,28 @@ TEST_F(ExtControlTest, SlowSweepIsSmoothedWithCoefficientsOfTheTableWithoutAlloc
         ext().input(EC::kExpression, 0, x);
         blocks(1);
         const double k = (out(EC::kExpression)[0] - before) / (x - before);
-        ASSERT_GE(k, 0.00001 * 0.99) << step;
-        ASSERT_LE(k, 0.01 * 1.01) << step;
         ASSERT_NEAR(k, stepCoefficient(x - before), stepCoefficient(x - before) * 0.02) << step;
     }
     EXPECT_EQ(g.count(), 0);
-    EXPECT_LT(ext().current(EC::kExpression), 0.95f); // lagging behind the sweep, no jump
-}
-
-TEST_F(ExtControlTest, PitchBendFollowsAFixedOnePoleWithoutJumps) {
-    ext().input(EC::kPitchBend, 0, 0.0f);
-    pause(0.6);
-    ext().input(EC::kPitchBend, 0, 1.0f);
-    blocks(1);
-    for (int i : {0, 1, 50, kFrames - 1})
-        EXPECT_NEAR(out(EC::kPitchBend)[i], 1.0 - std::pow(0.993, i + 1), 1e-5) << i;
 }
 
 TEST_F(ExtControlTest, ChannelGoesIdleOnceSettledAndHoldsItsTarget) {
     EXPECT_TRUE(ext().idle(EC::kSustain));
     ext().input(EC::kSustain, 0, 0.4f);
-    EXPECT_FALSE(ext().idle(EC::kSustain));
     pause(0.3);
     ASSERT_TRUE(ext().idle(EC::kSustain));
 
     // 0.4 -> 1.0 glides with the coefficient of a 0.6 step until within 0.0001; the block
     // that settles is followed by one that writes the target throughout.
     ext().input(EC::kSustain, 0, 1.0f);
-    const double k = stepCoefficient(0.6);
-    const int settleBlock =
-        static_cast<int>(std::ceil(std::log(0.0001 / 0.6) / std::log(1.0 - k) / kFrames));
+    const double samples = std::log(0.0001 / 0.6) / std::log(1.0 - stepCoefficient(0.6));
     int block = 0;
     for (; !ext().idle(EC::kSustain) && block < 1000; ++block)
         blocks(1);
-    EXPECT_NEAR(block, settleBlock + 1, 1);
+    EXPECT_NEAR(block, std::ceil(samples / kFrames) + 1, 1);
     EXPECT_EQ(ext().current(EC::kSustain), 1.0f);
     EXPECT_TRUE(std::all_of(out(EC::kSustain), out(EC::kSustain) + kFrames,
                             [](float y) { return y == 1.0f; }));
-    EXPECT_TRUE(ext().idle(EC::kFoot)); // never given a value
 }
 
 TEST_F(ExtControlTest, ValueArrivingEarlyOrLateWaitsForTheNextBlockAndZeroCounts) {
@@ -167,15 +142,13 @@ TEST_F(ExtControlTest, ValueArrivingEarlyOrLateWaitsForTheNextBlockAndZeroCounts
 }
 
 TEST(PressureCurve, HitsTheFixedRowsAndRisesMonotonicallyFromZeroToOne) {
-    struct Row {
-        int index;
-        float value;
-    };
-    const Row rows[] = {{0, 0.0f},    {1, 0.0f},     {2, 0.0001f},   {3, 0.0002f},   {4, 0.0002f},
-                        {5, 0.0003f}, {6, 0.0004f},  {7, 0.0005f},   {8, 0.0005f},   {9, 0.0006f},
-                        {115, 0.79f}, {116, 0.837f}, {117, 0.8869f}, {118, 0.9397f}, {119, 1.0f}};
-    for (const Row& r : rows)
-        EXPECT_NEAR(pressureCurve(static_cast<float>(r.index) / 119.0f), r.value, 1e-6f) << r.index;
+    // Rows 0-9 and 115-119 of the 120-row table.
+    const float rows[15] = {0.0f,    0.0f,    0.0001f, 0.0002f, 0.0002f, 0.0003f, 0.0004f, 0.0005f,
+                            0.0005f, 0.0006f, 0.79f,   0.837f,  0.8869f, 0.9397f, 1.0f};
+    for (int r = 0; r < 15; ++r) {
+        const int index = r < 10 ? r : 105 + r;
+        EXPECT_NEAR(pressureCurve(static_cast<float>(index) / 119.0f), rows[r], 1e-6f) << index;
+    }
     EXPECT_NEAR(pressureCurve(118.5f / 119.0f), (0.9397f + 1.0f) / 2.0f, 1e-5f); // linear
 
     EXPECT_EQ(pressureCurve(-0.5f), 0.0f);
@@ -186,7 +159,6 @@ TEST(PressureCurve, HitsTheFixedRowsAndRisesMonotonicallyFromZeroToOne) {
         ASSERT_GE(y, previous) << i;
         previous = y;
     }
-    EXPECT_LT(pressureCurve(0.5f), 0.05f); // soft: half the travel gives a few percent
 }
 
 } // namespace
