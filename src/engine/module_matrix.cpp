@@ -48,6 +48,8 @@ void scaleByVelocity(float* a, int n, float w, const float* p, const float* q) {
 ModuleMatrix::ModuleMatrix() {
     for (auto& p : slotParams_) p.store(0.0f, std::memory_order_relaxed);
     for (auto& p : directParams_) p.store(0.0f, std::memory_order_relaxed);
+    // The process-wide tables are built here, never on the audio thread's first lookup.
+    (void)tables();
     // The direct slots carry the envelopes' and LFOs' own routings.
     for (int r = 0; r < kDirectRows; ++r) slots_[kFirstDirectRow + r].sourceA.store(4 + r);
 }
