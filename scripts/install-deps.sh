@@ -8,7 +8,7 @@ packages=(
     fst-dev libconcurrentqueue-dev nlohmann-json3-dev
     zlib1g-dev libssl-dev uuid-dev libzip-dev libsqlite3-dev
     libcairo2-dev libx11-dev fonts-dejavu-core xvfb
-    libsndfile1-dev
+    libsndfile1-dev libfftw3-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     binutils python3 locales
     amsynth

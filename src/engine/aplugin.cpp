@@ -46,6 +46,7 @@ APlugin::APlugin() {
         env_[i] = static_cast<ModuleEnvelope*>(modules_[kModEnv1 + i].get());
         lfo_[i] = static_cast<ModuleLfo*>(modules_[kModLfo1 + i].get());
         osc_[i] = static_cast<ModuleOscillator*>(modules_[kModOsc1 + i].get());
+        osc_[i]->setNoteSource(midi_);
     }
     mixer_ = static_cast<ModuleMixer*>(modules_[kModMixer].get());
     filter_ = static_cast<ModuleFilter*>(modules_[kModFilter].get());
@@ -237,6 +238,8 @@ void APlugin::noteOn(int offset, int note, int velocity) {
     }
     voiceContext_.noteRandom1 = noteRandom_.next() * 0.001f - voiceContext_.noteRandom2;
     voiceContext_.noteRandom2 = noteRandom_.next() * 0.001f;
+    voiceContext_.previousNoteOnTime = voiceContext_.lastNoteOnTime;
+    voiceContext_.lastNoteOnTime = context_.clock();
     midi_->noteOn(offset, note, velocity);
     held_.push(note);
     allNotesOffRequest_ = 0;
@@ -410,7 +413,10 @@ void APlugin::render(float* left, float* right, int frames) {
         }
     }
 
-    // 7. Modulators: env1 always, the others only while the matrix reads them.
+    // 7. Modulators: env1 always, the others only while the matrix reads them. What env1
+    // reported last block tells the oscillators which voices start from silence.
+    for (int v = 0; v < kNumVoices; ++v)
+        voiceContext_.silentBeforeBlock[v] = voiceContext_.ampEnvelopeActive[v] == 0 ? 1 : 0;
     const bool arpOn = arp_->isOn();
     for (int s = 0; s < 2; ++s) {
         stepper_[s]->setArpState(arpOn, arp_->markers());
@@ -434,6 +440,7 @@ void APlugin::render(float* left, float* right, int frames) {
         mixer_->setOscillatorOutputs(i, osc_[i]->getAudioOutput(0), osc_[i]->getAudioOutput(1));
     }
     mixer_->renderBlock(frames);
+    for (int k = 0; k < 4; ++k) filter_->setInput(k, mixer_->getAudioOutput(k));
     filter_->renderBlock(frames);
 
     // 9. Amplitude envelope, velocity gain and summing.

@@ -59,6 +59,14 @@ public:
     std::array<std::int32_t, kNumVoices> voiceActive{};
     std::array<std::int32_t, kNumVoices> ampEnvelopeActive{};
 
+    // Clock seconds of the latest and the one before it note-on (the oscillators' analog phase
+    // rule looks at the gap between them).
+    double lastNoteOnTime = -1.0e9;
+    double previousNoteOnTime = -1.0e9;
+    // 1 for a voice whose amplitude envelope was idle when the block began: a note starting
+    // on it needs no anti-click cross-fade.
+    std::array<std::int32_t, kNumVoices> silentBeforeBlock{};
+
     bool polyModeInEffect() const { return !isMonoMode(modeInEffect); }
     // Whether voice v has to be rendered this block by the per-voice modules.
     bool voiceSounding(int v) const { return voiceActive[v] != 0 || ampEnvelopeActive[v] != 0; }

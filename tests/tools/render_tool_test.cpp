@@ -114,8 +114,26 @@ TEST(KolvaPlugin, RendersTheDemo) {
     EXPECT_EQ(wav.channels, 2);
     // Two bars at 120 bpm (4 s) and two at 100 bpm (4.8 s), then the default 1 s tail.
     EXPECT_EQ(wav.frames(), std::lround((4.0 + 4.8 + 1.0) * wav.sampleRate));
-    for (float s : wav.samples)
+    double energy = 0.0;
+    for (float s : wav.samples) {
         ASSERT_TRUE(std::isfinite(s));
+        energy += static_cast<double>(s) * s;
+    }
+    // Audible: an RMS level well above -60 dBFS over the whole file.
+    EXPECT_GT(std::sqrt(energy / static_cast<double>(wav.samples.size())), 1e-3);
+}
+
+TEST(KolvaPlugin, PlaysANoteAtItsPitch) {
+    std::string out = scratchFolder("kolva-a4") + "/a4.wav";
+    // A4, then E5; the default sound is osc1's saw, without pitch drift here.
+    CommandResult r = runCommand(kRender, {KOLVA_PLUGIN, "--notes", "69@0+1, 76@1.6+0.8", "--rate",
+                                           "44100", "--param", "drift=off", "-o", out});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    WavData wav;
+    ASSERT_TRUE(readWav(out, wav));
+    EXPECT_NEAR(zeroCrossingFrequency(wav, 0, 4410, 39690), 440.0, 440.0 * 0.0005);
+    EXPECT_NEAR(zeroCrossingFrequency(wav, 1, 4410, 39690), 440.0, 440.0 * 0.0005);
+    EXPECT_NEAR(zeroCrossingFrequency(wav, 0, 75000, 101000), 659.255, 659.255 * 0.0005);
 }
 #endif
 

@@ -2,8 +2,10 @@
 // 44.1 kHz in blocks of 512 frames. "Idle" renders with no notes, "Held16" with sixteen
 // notes held, "NoteStorm16" starts and releases sixteen notes in every block, and
 // "FullMatrix16" holds sixteen notes with all fifteen modulation slots routed to per-sample
-// destinations (Kolva only). The realtime_factor counter is audio seconds rendered per CPU
-// second.
+// destinations (Kolva only). "Osc/<type>" holds sixteen notes on one oscillator of that type
+// with nine unison copies, "Classic4x9" on all four oscillators with nine copies each (Kolva
+// only). The realtime_factor counter is audio seconds rendered per CPU second; ns_per_copy_sample
+// divides the CPU time by the oscillator copies rendered.
 //
 // Usage: kolva-bench [--plugin=PATH] [benchmark options]
 
@@ -26,7 +28,15 @@ constexpr int kBlockSize = 512;
 
 std::string pluginPath;
 
-enum class Scenario { Idle, Held16, NoteStorm16, FullMatrix16 };
+enum class Scenario { Idle, Held16, NoteStorm16, FullMatrix16, Oscillator, Classic4x9 };
+
+struct Setup {
+    Scenario scenario;
+    int oscType = 0; // Oscillator: the type under test
+    double sampleRate = kSampleRate;
+};
+
+constexpr const char* kOscTypeNames[7] = {"Classic", "Noise", "FM", "AMSync", "SawPwm", "HardFM", "Vowel"};
 
 constexpr float code(int c) { return static_cast<float>(c) / 999.0f; }
 
@@ -47,11 +57,32 @@ void routeFullMatrix(PluginHost& plugin) {
     }
 }
 
+// Oscillator n (0..3) of type `type` with nine unison copies, audible in the mix.
+void setOscillator(PluginHost& plugin, int n, int type) {
+    const int base = 25 + 19 * n;
+    plugin.setParameter(base, code(type));          // type
+    plugin.setParameter(base + 11, code(8));         // 9_Voices
+    plugin.setParameter(base + 13, 0.7f);            // density
+    plugin.setParameter(base + 10, 1.0f);            // width
+    plugin.setParameter(base + 4, 0.4f);             // CtrlA
+    plugin.setParameter(base + 8, 0.3f);             // WTMix
+    plugin.setParameter(21 + n, 0.5f);               // mix level
+}
+
+int copiesFor(Scenario scenario) {
+    switch (scenario) {
+    case Scenario::Oscillator: return 16 * 9;
+    case Scenario::Classic4x9: return 16 * 4 * 9;
+    default: return 0;
+    }
+}
+
 std::vector<MidiMessage> notesFor(Scenario scenario) {
     std::vector<MidiMessage> notes;
     if (scenario == Scenario::Idle) return notes;
     if (scenario != Scenario::NoteStorm16) {
-        for (int i = 0; i < 16; ++i) // spread over four octaves from C2
+        // Sixteen held notes, spread over four octaves from C2.
+        for (int i = 0; i < 16; ++i)
             notes.push_back({0.0, 0x90, static_cast<std::uint8_t>(36 + i * 3), 100});
         return notes;
     }
@@ -69,7 +100,8 @@ std::vector<MidiMessage> notesFor(Scenario scenario) {
     return notes;
 }
 
-void renderBench(benchmark::State& state, Scenario scenario) {
+void renderBench(benchmark::State& state, Setup setup) {
+    const Scenario scenario = setup.scenario;
     std::string error;
     auto plugin = PluginHost::load(pluginPath, HostIdentity{}, error);
     if (!plugin) {
@@ -77,11 +109,14 @@ void renderBench(benchmark::State& state, Scenario scenario) {
         return;
     }
     plugin->open();
-    plugin->setSampleRate(kSampleRate);
+    plugin->setSampleRate(setup.sampleRate);
     plugin->setBlockSize(kBlockSize);
     plugin->setActive(true);
 
     if (scenario == Scenario::FullMatrix16) routeFullMatrix(*plugin);
+    if (scenario == Scenario::Oscillator) setOscillator(*plugin, 0, setup.oscType);
+    if (scenario == Scenario::Classic4x9)
+        for (int n = 0; n < 4; ++n) setOscillator(*plugin, n, 0);
     const std::vector<MidiMessage> notes = notesFor(scenario);
     TempoMap tempo(120.0);
     BlockRenderer renderer(*plugin, tempo, notes);
@@ -97,8 +132,10 @@ void renderBench(benchmark::State& state, Scenario scenario) {
         frames += kBlockSize;
     }
     double cpu = renderer.cpuSeconds() - cpuBefore;
-    double audio = static_cast<double>(frames) / kSampleRate;
+    double audio = static_cast<double>(frames) / setup.sampleRate;
     state.counters["realtime_factor"] = cpu > 0.0 ? audio / cpu : 0.0;
+    if (const int copies = copiesFor(scenario); copies > 0 && frames > 0)
+        state.counters["ns_per_copy_sample"] = cpu * 1e9 / (static_cast<double>(frames) * copies);
     state.SetItemsProcessed(frames);
     plugin->setActive(false);
 }
@@ -124,12 +161,15 @@ int main(int argc, char** argv) {
     int restCount = static_cast<int>(rest.size());
     benchmark::Initialize(&restCount, rest.data());
     if (benchmark::ReportUnrecognizedArguments(restCount, rest.data())) return 2;
-    benchmark::RegisterBenchmark("Idle", renderBench, Scenario::Idle)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("Held16", renderBench, Scenario::Held16)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("NoteStorm16", renderBench, Scenario::NoteStorm16)
-        ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("FullMatrix16", renderBench, Scenario::FullMatrix16)
-        ->Unit(benchmark::kMicrosecond);
+    auto add = [](const std::string& name, Setup setup) {
+        benchmark::RegisterBenchmark(name.c_str(), renderBench, setup)->Unit(benchmark::kMicrosecond);
+    };
+    add("Idle", {Scenario::Idle});
+    add("Held16", {Scenario::Held16});
+    add("NoteStorm16", {Scenario::NoteStorm16});
+    add("FullMatrix16", {Scenario::FullMatrix16});
+    for (int t = 0; t < 7; ++t) add(std::string("Osc/") + kOscTypeNames[t], {Scenario::Oscillator, t});
+    add("Classic4x9@48k", {Scenario::Classic4x9, 0, 48000.0});
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
