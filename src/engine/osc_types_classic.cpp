@@ -2,6 +2,7 @@
 
 #include "engine/osc_generator.h"
 #include "engine/osc_phase_state.h"
+#include "engine/osc_type_support.h"
 #include "engine/voice_context.h"
 
 #include <algorithm>
@@ -11,28 +12,8 @@
 namespace kolva {
 namespace {
 
-void clearOutput(const OscBlock& b) {
-    const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(b.frames);
-    std::memset(b.left, 0, bytes);
-    std::memset(b.right, 0, bytes);
-}
-
-// Adds one copy into the voice's stereo sum with its gains.
-struct CopySum {
-    float* left;
-    float* right;
-    float gainLeft;
-    float gainRight;
-    void operator()(int i, float s) const {
-        left[i] += gainLeft * s;
-        right[i] += gainRight * s;
-    }
-};
-
-CopySum copySum(const OscBlock& b, int j) {
-    const auto k = static_cast<std::size_t>(j);
-    return {b.left, b.right, b.gainLeft[k], b.gainRight[k]};
-}
+using osc::copySum;
+using osc::startBlock;
 
 int offsetAt(const OscBlock& b, int i) { return static_cast<int>(b.ctrlBOffset[i]); }
 
@@ -55,7 +36,7 @@ void runWaveCopies(OscCopies& copies, const OscBlock& b, Emit&& emitFor) {
 class ClassicGenerator final : public OscGenerator {
 public:
     void render(const OscBlock& b) override {
-        clearOutput(b);
+        if (!startBlock(b)) return;
         const auto sum = [&b](int j) { return copySum(b, j); };
         if (b.ctrlAZero && b.wtMixZero) {
             for (int j = 0; j < b.copies; ++j)
@@ -92,7 +73,7 @@ private:
 class SawPwmGenerator final : public OscGenerator {
 public:
     void render(const OscBlock& b) override {
-        clearOutput(b);
+        if (!startBlock(b)) return;
         const float fold = static_cast<float>(static_cast<int>(b.ctrlA[0] * 3.99f) + 1);
         const float* ctrlB = b.ctrlB;
         const float* mix = b.wtMix;
@@ -185,15 +166,11 @@ public:
     }
 
     void render(const OscBlock& b) override {
-        if (filterLeft_ == nullptr || filterRight_ == nullptr || cut_ == nullptr || res_ == nullptr) {
-            clearOutput(b);
+        if (!startBlock(b) || filterLeft_ == nullptr || filterRight_ == nullptr ||
+            cut_ == nullptr || res_ == nullptr)
             return;
-        }
         const bool withWave = !b.wtMixZero;
-        if (withWave) {
-            clearOutput(b);
-            runWaveCopies(copies_, b, [&b](int j) { return copySum(b, j); });
-        }
+        if (withWave) runWaveCopies(copies_, b, [&b](int j) { return copySum(b, j); });
         mixNoise(b, withWave);
         filterCoefficients(b);
         filter(b);

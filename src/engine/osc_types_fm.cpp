@@ -4,6 +4,7 @@
 
 #include "engine/osc_generator.h"
 #include "engine/osc_phase_state.h"
+#include "engine/osc_type_support.h"
 #include "engine/voice_context.h"
 
 #include <algorithm>
@@ -14,6 +15,12 @@
 namespace kolva {
 namespace {
 
+using osc::copiesOf;
+using osc::copySum;
+using osc::finiteOr0;
+using osc::startBlock;
+using osc::unit;
+
 constexpr float kSemitones = 127.0f; // one unit of normalised pitch
 constexpr float kCycle = OscPhaseState::kCycle;
 constexpr int kHalfCycleFloats = osc::kTableFloats / 2;
@@ -23,29 +30,6 @@ constexpr float kDepthGlideDone = 0.0001f;
 
 using States = std::array<OscPhaseState, osc::kMaxCopies>;
 
-void clearOutput(const OscBlock& b) {
-    const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(b.frames);
-    std::memset(b.left, 0, bytes);
-    std::memset(b.right, 0, bytes);
-}
-
-// Clears the output; false when there is nothing more to do (no output, or inputs missing).
-bool startBlock(const OscBlock& b) {
-    if (b.frames <= 0 || b.left == nullptr || b.right == nullptr) return false;
-    clearOutput(b);
-    return b.pitch != nullptr && b.retrig != nullptr && b.ctrlA != nullptr && b.ctrlB != nullptr &&
-           b.wtMix != nullptr && b.tables != nullptr && b.increments != nullptr;
-}
-
-int copiesOf(const OscBlock& b) {
-    return std::clamp(b.copies, 1, osc::kMaxCopies);
-}
-
-// A control limited to 0..1; NaN reads as 0.
-inline float unit(float x) {
-    return x > 0.0f ? (x < 1.0f ? x : 1.0f) : 0.0f;
-}
-
 // Normalised pitch kept finite and within a table's reach of any copy offset, so smoothing
 // states cannot be poisoned; the per-copy pitch is clamped to the table range afterwards.
 inline float finitePitch(float x) {
@@ -53,31 +37,10 @@ inline float finitePitch(float x) {
     return std::clamp(x, -1.0f, 2.0f);
 }
 
-inline float finiteOr0(float x) {
-    return std::isfinite(x) ? x : 0.0f;
-}
-
 inline float wrapPhase(float x) {
     if (x >= 0.0f && x < kCycle) return x;
     x -= kCycle * std::floor(x * (1.0f / kCycle));
     return (x >= 0.0f && x < kCycle) ? x : 0.0f; // rounding onto the cycle end, or NaN
-}
-
-// One copy's contribution to the stereo sum.
-struct CopyOut {
-    float* left;
-    float* right;
-    float gainLeft;
-    float gainRight;
-    void operator()(int i, float s) const {
-        left[i] += gainLeft * s;
-        right[i] += gainRight * s;
-    }
-};
-
-CopyOut copyOut(const OscBlock& b, int j) {
-    const auto k = static_cast<std::size_t>(j);
-    return {b.left, b.right, finiteOr0(b.gainLeft[k]), finiteOr0(b.gainRight[k])};
 }
 
 float copyOffset(const OscBlock& b, int j) {
@@ -133,6 +96,54 @@ float glideStep(float sampleRate, float ticksPerSample) {
     return kDepthGlidePerSecond / rate;
 }
 
+// The voice's smoothed pitch (semitones) and FM depth for each of `over` ticks per sample,
+// shared by all copies. Controls hold across a sample's ticks; a note start counts on its
+// first tick only.
+class PitchDepthLanes {
+public:
+    PitchDepthLanes(int over, float smoothing) : over_(over), smoothing_(smoothing) {}
+
+    bool allocate(SharedVoiceContext& context, int frames) {
+        capacity_ = 0;
+        pitch_ = context.allocate(over_ * frames + 4, "osc fm pitch");
+        depth_ = context.allocate(over_ * frames + 4, "osc fm depth");
+        if (pitch_ == nullptr || depth_ == nullptr) return false;
+        capacity_ = frames;
+        return true;
+    }
+    int capacity() const { return capacity_; }
+
+    void compute(const OscBlock& b) {
+        const float step = glideStep(b.sampleRate, static_cast<float>(over_));
+        for (int i = 0; i < b.frames; ++i) {
+            const float target = finitePitch(b.pitch[i]);
+            const float a = unit(b.ctrlA[i]);
+            if (!primed_) {
+                smoothed_ = target;
+                primed_ = true;
+            }
+            for (int sub = 0; sub < over_; ++sub) {
+                const int h = over_ * i + sub;
+                smoothed_ += (target - smoothed_) * smoothing_;
+                pitch_[h] = smoothed_ * kSemitones;
+                depth_[h] = glide_.next(a, sub == 0 && b.retrig[i] == 1.0f, b.voiceSilent, step);
+            }
+        }
+    }
+    const float* pitch() const { return pitch_; }
+    const float* depth() const { return depth_; }
+
+private:
+    int over_;
+    float smoothing_;
+    DepthGlide glide_;
+    float smoothed_ = 0.0f; // normalised pitch
+    bool primed_ = false;
+    float* pitch_ = nullptr;
+    float* depth_ = nullptr;
+    int capacity_ = 0;
+};
+
 // ---- FM --------------------------------------------------------------------------------------
 
 // A sine modulator (up to four octaves above, CtrlB) shifting the phase of a carrier that reads
@@ -144,22 +155,19 @@ public:
     static constexpr float kModulatorRange = 48.0f; // semitones at CtrlB = 1
 
     bool setBlockSize(SharedVoiceContext& context, int frames) override {
-        capacity_ = 0;
-        pitch_ = context.allocate(frames + 4, "osc fm pitch");
-        depth_ = context.allocate(frames + 4, "osc fm depth");
-        if (pitch_ == nullptr || depth_ == nullptr) return false;
-        capacity_ = frames;
-        return true;
+        return lanes_.allocate(context, frames);
     }
 
     void render(const OscBlock& b) override {
-        if (!startBlock(b) || capacity_ <= 0) return;
-        inPieces(b, capacity_, [this](const OscBlock& piece) { renderPiece(piece); });
+        if (!startBlock(b) || lanes_.capacity() <= 0) return;
+        inPieces(b, lanes_.capacity(), [this](const OscBlock& piece) { renderPiece(piece); });
     }
 
 private:
     void renderPiece(const OscBlock& b) {
-        voiceLanes(b);
+        lanes_.compute(b);
+        const float* pitch = lanes_.pitch();
+        const float* depth = lanes_.depth();
         const float* sine = b.tables->wave(kSineWave, 0);
         const auto readSine = [sine](const OscReadTables&, float phase) {
             return readAt(sine, phase, 0);
@@ -174,7 +182,7 @@ private:
             car.begin(b);
             plain.begin(b);
             const float offset = copyOffset(b, j);
-            const CopyOut out = copyOut(b, j);
+            const osc::CopySum out = copySum(b, j);
             for (int i = 0; i < b.frames; ++i) {
                 if (b.retrig[i] == 1.0f) {
                     car.retrigger(b, j, random_);
@@ -182,11 +190,11 @@ private:
                     plain.retrigger(b, j, random_);
                 }
                 const float modPitch =
-                    clampPitch(pitch_[i] + unit(b.ctrlB[i]) * kModulatorRange + offset);
+                    clampPitch(pitch[i] + unit(b.ctrlB[i]) * kModulatorRange + offset);
                 mod.setPitch(modPitch);
-                const float shift = mod.tick(readSine) * depth_[i] * kCycle;
+                const float shift = mod.tick(readSine) * depth[i] * kCycle;
 
-                car.setPitch(clampPitch(pitch_[i] + offset));
+                car.setPitch(clampPitch(pitch[i] + offset));
                 float s = car.tick([shift](const OscReadTables& t, float phase) {
                     return readWave(t, wrapPhase(phase + shift));
                 });
@@ -201,31 +209,11 @@ private:
         }
     }
 
-    // The voice's smoothed pitch (semitones) and depth, shared by all copies.
-    void voiceLanes(const OscBlock& b) {
-        const float step = glideStep(b.sampleRate, 1.0f);
-        for (int i = 0; i < b.frames; ++i) {
-            const float target = finitePitch(b.pitch[i]);
-            if (!primed_) {
-                smoothed_ = target;
-                primed_ = true;
-            }
-            smoothed_ += (target - smoothed_) * kPitchSmoothing;
-            pitch_[i] = smoothed_ * kSemitones;
-            depth_[i] = glide_.next(unit(b.ctrlA[i]), b.retrig[i] == 1.0f, b.voiceSilent, step);
-        }
-    }
-
     States modulator_;
     States carrier_;
     States plain_;
     OscPhaseRandom random_;
-    DepthGlide glide_;
-    float smoothed_ = 0.0f; // normalised pitch
-    bool primed_ = false;
-    float* pitch_ = nullptr;
-    float* depth_ = nullptr;
-    int capacity_ = 0;
+    PitchDepthLanes lanes_{1, kPitchSmoothing};
 };
 
 // ---- AMSync ----------------------------------------------------------------------------------
@@ -253,7 +241,7 @@ public:
             master.begin(b);
             car.begin(b);
             const float offset = copyOffset(b, j);
-            const CopyOut out = copyOut(b, j);
+            const osc::CopySum out = copySum(b, j);
             for (int i = 0; i < b.frames; ++i) {
                 if (b.retrig[i] == 1.0f) {
                     master.retrigger(b, j, random_);
@@ -312,17 +300,12 @@ public:
     static constexpr float kDetuneSemitones = 0.004f * kSemitones;
 
     bool setBlockSize(SharedVoiceContext& context, int frames) override {
-        capacity_ = 0;
-        pitch_ = context.allocate(kOver * frames + 4, "osc hardfm pitch");
-        depth_ = context.allocate(kOver * frames + 4, "osc hardfm depth");
-        if (pitch_ == nullptr || depth_ == nullptr) return false;
-        capacity_ = frames;
-        return true;
+        return lanes_.allocate(context, frames);
     }
 
     void render(const OscBlock& b) override {
-        if (!startBlock(b) || capacity_ <= 0) return;
-        inPieces(b, capacity_, [this](const OscBlock& piece) { renderPiece(piece); });
+        if (!startBlock(b) || lanes_.capacity() <= 0) return;
+        inPieces(b, lanes_.capacity(), [this](const OscBlock& piece) { renderPiece(piece); });
     }
 
     static float interval(float ctrlB) {
@@ -336,7 +319,9 @@ public:
 
 private:
     void renderPiece(const OscBlock& b) {
-        voiceLanes(b);
+        lanes_.compute(b);
+        const float* pitch = lanes_.pitch();
+        const float* depth = lanes_.depth();
         const osc::OscTables& tables = *b.tables;
         const int wave = std::clamp(b.wave, 0, osc::kWaves - 1);
         OscBlock next = b; // the same block as the next wave of the bank sees it
@@ -355,7 +340,7 @@ private:
             modB.begin(next);
             car.begin(b);
             const float offset = copyOffset(b, j);
-            const CopyOut out = copyOut(b, j);
+            const osc::CopySum out = copySum(b, j);
             for (int i = 0; i < b.frames; ++i) {
                 const float step = interval(b.ctrlB[i]) + offset;
                 const float mix = unit(b.wtMix[i]);
@@ -367,7 +352,7 @@ private:
                 float sum = 0.0f;
                 for (int sub = 0; sub < kOver; ++sub) {
                     const int h = kOver * i + sub;
-                    const float modPitch = clampPitch(pitch_[h] + step);
+                    const float modPitch = clampPitch(pitch[h] + step);
                     modA.setPitch(clampPitch(modPitch - kOverSemitones));
                     float mod = modA.tick(plainRead);
                     const float x = (modPitch - kNextWaveSemitones) * kCurveScale;
@@ -377,8 +362,8 @@ private:
                         mod += mix * (modB.tick(plainRead) - mod);
                         curve += mix * (tables.hardFmCurve(next.wave, x) - curve);
                     }
-                    const float shift = mod * depth_[h] * curve * kCycle;
-                    car.setPitch(clampPitch(clampPitch(pitch_[h] + offset) - kOverSemitones));
+                    const float shift = mod * depth[h] * curve * kCycle;
+                    car.setPitch(clampPitch(clampPitch(pitch[h] + offset) - kOverSemitones));
                     sum += car.tick([shift](const OscReadTables& t, float phase) {
                         return readWave(t, wrapPhase(phase + shift));
                     });
@@ -390,35 +375,11 @@ private:
         }
     }
 
-    // Smoothed pitch (semitones) and depth per sub-sample, controls held across each pair.
-    void voiceLanes(const OscBlock& b) {
-        const float step = glideStep(b.sampleRate, static_cast<float>(kOver));
-        for (int i = 0; i < b.frames; ++i) {
-            const float target = finitePitch(b.pitch[i]);
-            const float a = unit(b.ctrlA[i]);
-            if (!primed_) {
-                smoothed_ = target;
-                primed_ = true;
-            }
-            for (int sub = 0; sub < kOver; ++sub) {
-                const int h = kOver * i + sub;
-                smoothed_ += (target - smoothed_) * kPitchSmoothing;
-                pitch_[h] = smoothed_ * kSemitones;
-                depth_[h] = glide_.next(a, sub == 0 && b.retrig[i] == 1.0f, b.voiceSilent, step);
-            }
-        }
-    }
-
     States modulator_;
     States nextModulator_;
     States carrier_;
     OscPhaseRandom random_;
-    DepthGlide glide_;
-    float smoothed_ = 0.0f;
-    bool primed_ = false;
-    float* pitch_ = nullptr;
-    float* depth_ = nullptr;
-    int capacity_ = 0;
+    PitchDepthLanes lanes_{kOver, kPitchSmoothing};
 };
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "engine/osc_generator.h"
 #include "engine/osc_phase_state.h"
+#include "engine/osc_type_support.h"
 
 #include <algorithm>
 #include <array>
@@ -11,6 +12,9 @@
 
 namespace kolva {
 namespace {
+
+using osc::copySum;
+using osc::unit;
 
 constexpr int kFormants = 4;
 constexpr int kVowels = 5;
@@ -33,14 +37,6 @@ constexpr float kLowFirstBelow = 0.2f;
 // [0, 1) where the resonators are stable; at f = 0 the all-pass states would freeze.
 constexpr float kMinTuning = 1.0e-4f;
 constexpr float kMaxTuning = 1.0f;
-
-// A control limited to 0..1; NaN reads as 0.
-inline float unit(float x) {
-    return x > 0.0f ? (x < 1.0f ? x : 1.0f) : 0.0f;
-}
-inline float finiteOr0(float x) {
-    return std::isfinite(x) ? x : 0.0f;
-}
 
 // A state that is denormal-small, NaN or runaway restarts from rest.
 inline void settle(float& v) {
@@ -83,13 +79,7 @@ public:
     static constexpr float kOutputScale = 0.25f;
 
     void render(const OscBlock& b) override {
-        if (b.frames <= 0 || b.left == nullptr || b.right == nullptr) return;
-        const std::size_t bytes = sizeof(float) * static_cast<std::size_t>(b.frames);
-        std::memset(b.left, 0, bytes);
-        std::memset(b.right, 0, bytes);
-        if (b.pitch == nullptr || b.retrig == nullptr || b.ctrlA == nullptr || b.ctrlB == nullptr ||
-            b.wtMix == nullptr || b.tables == nullptr || b.increments == nullptr)
-            return;
+        if (!osc::startBlock(b)) return;
         sources(b);
         formants(b);
     }
@@ -97,18 +87,11 @@ public:
 private:
     // The copies' saw (towards the wave by WTMix) into the stereo sum.
     void sources(const OscBlock& b) {
-        const int copies = std::clamp(b.copies, 1, osc::kMaxCopies);
+        const int copies = osc::copiesOf(b);
         const float* mix = b.wtMix;
         for (int j = 0; j < copies; ++j) {
             const auto k = static_cast<std::size_t>(j);
-            const float gl = finiteOr0(b.gainLeft[k]);
-            const float gr = finiteOr0(b.gainRight[k]);
-            float* left = b.left;
-            float* right = b.right;
-            const auto emit = [=](int i, float s) {
-                left[i] += gl * s;
-                right[i] += gr * s;
-            };
+            const osc::CopySum emit = copySum(b, j);
             if (b.wtMixZero) {
                 copies_.state[k].run(
                     b, j, copies_.random,
