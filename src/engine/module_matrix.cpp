@@ -30,7 +30,7 @@ int codeFrom(float v, int maxCode) {
     return (k < 0 || k > maxCode) ? 0 : k;
 }
 
-inline float clamp01(float x) { return x < 0.0f ? 0.0f : (x > 1.0f ? 1.0f : x); }
+inline float clamp01(float x) { return x > 0.0f ? (x < 1.0f ? x : 1.0f) : 0.0f; } // NaN -> 0
 
 // a[i] *= the velocity factor of amount w: 1 - w + w P (w > 0) or 1 - |w| + |w| Q (w < 0).
 // A missing P reads as velocity 0, a missing Q as 1.

@@ -139,6 +139,7 @@ int IncrementTable::indexFor(float pitchSemitones) {
 }
 
 std::shared_ptr<const IncrementTable> incrementTableFor(float sampleRate) {
+    if (!(sampleRate > 0.0f && sampleRate < 1.0e7f)) sampleRate = kReferenceRate; // NaN too
     static std::mutex mutex;
     static std::map<float, std::shared_ptr<const IncrementTable>> cache;
     std::lock_guard<std::mutex> lock(mutex);

@@ -29,7 +29,8 @@ public:
     explicit IncrementTable(float sampleRate);
     float sampleRate() const { return sampleRate_; }
     float at(int k) const { return inc_[static_cast<unsigned>(k) < kIncrementEntries ? k : 0]; }
-    // k for a pitch in semitones (clamped to 0..127): round half up of pitch x 1280.
+    // k for a pitch in semitones (clamped to 0..127): int(int(pitch x 2560 + 0.5) / 2), the
+    // step the pitch is in once it is rounded to half steps.
     static int indexFor(float pitchSemitones);
 
 private:
