@@ -15,6 +15,7 @@
 #include "engine/module_stepper.h"
 #include "engine/voice_sum.h"
 #include "fx/module_fx_equalizer.h"
+#include "platform/denormals.h"
 #include "platform/memory_lock.h"
 
 #include <algorithm>
@@ -47,9 +48,11 @@ APlugin::APlugin() {
         lfo_[i] = static_cast<ModuleLfo*>(modules_[kModLfo1 + i].get());
         osc_[i] = static_cast<ModuleOscillator*>(modules_[kModOsc1 + i].get());
         osc_[i]->setNoteSource(midi_);
+        lfo_[i]->setNoteSource(midi_);
     }
     mixer_ = static_cast<ModuleMixer*>(modules_[kModMixer].get());
     filter_ = static_cast<ModuleFilter*>(modules_[kModFilter].get());
+    filter_->setNoteSource(midi_);
     perf_ = static_cast<ModulePerfomance*>(modules_[kModPerfomance].get());
     ext_ = static_cast<ModuleExtControl*>(modules_[kModExtControl].get());
     stepper_[0] = static_cast<ModuleStepper*>(modules_[kModStepper1].get());
@@ -353,6 +356,7 @@ void APlugin::runEffects(int frames, float* left, float* right) {
 
 void APlugin::render(float* left, float* right, int frames) {
     if (frames <= 0) return;
+    const platform::ScopedFlushDenormals flushDenormals;
     if (!prepared_ || frames > preparedBlockSize_) {
         // Not ready (or asked for more than was prepared): silence, never a buffer overrun.
         const int n = std::min(frames, kMaxBlockSize);

@@ -1,5 +1,6 @@
 #include "engine/module_oscillator.h"
 
+#include "engine/engine_value.h"
 #include "core/parameter_defs.h"
 #include "engine/module_midi.h"
 #include "engine/osc_tables.h"
@@ -11,12 +12,7 @@
 namespace kolva {
 namespace {
 
-// Engine values are 0..1; anything else (NaN included) is clamped before decoding.
-float clampUnit(float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; }
-
-int optionIndex(float v, int last) {
-    return std::min(static_cast<int>(clampUnit(v) * 999.99f), last);
-}
+int optionIndex(float v, int last) { return std::min(kolva::optionIndex(v), last); }
 
 bool allEqual(const float* b, int n, float value) {
     bool same = true;
@@ -105,7 +101,7 @@ float ModuleOscillator::pitchOffset() const {
 
 PhaseMode ModuleOscillator::phaseMode() const {
     if (unit(kPhase) >= kFixedPhaseFrom) return PhaseMode::Fixed;
-    return static_cast<int>(unit(kAnalog) * 1.99f) != 0 ? PhaseMode::Analog : PhaseMode::Random;
+    return switchOn(unit(kAnalog)) ? PhaseMode::Analog : PhaseMode::Random;
 }
 
 float ModuleOscillator::phaseValue() const {
@@ -127,8 +123,8 @@ void ModuleOscillator::prepareBlock(int n) {
     m.density = unit(kDensity);
     m.copies = optionIndex(unit(kCount), osc::kMaxCopies - 1) + 1;
     m.chord = optionIndex(unit(kChord), osc::kChordModes - 1);
-    m.invert = static_cast<int>(unit(kInvert) * 1.99f) != 0;
-    m.keyTrack = static_cast<int>(unit(kKey) * 1.99f) != 0;
+    m.invert = switchOn(unit(kInvert));
+    m.keyTrack = switchOn(unit(kKey));
 
     m.ctrlA = ctrlA_.process(n, sampleRate_);
     m.ctrlB = ctrlB_.process(n, sampleRate_);

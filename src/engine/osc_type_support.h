@@ -4,6 +4,7 @@
 //
 // Threads: audio thread (inline helpers, no state).
 
+#include "engine/engine_value.h"
 #include "engine/osc_generator.h"
 
 #include <algorithm>
@@ -13,7 +14,7 @@
 namespace kolva::osc {
 
 // A control limited to 0..1; NaN reads as 0.
-inline float unit(float x) { return x > 0.0f ? (x < 1.0f ? x : 1.0f) : 0.0f; }
+inline float unit(float x) { return clampUnit(x); }
 
 inline float finiteOr0(float x) { return std::isfinite(x) ? x : 0.0f; }
 

@@ -4,7 +4,9 @@
 // "FullMatrix16" holds sixteen notes with all fifteen modulation slots routed to per-sample
 // destinations (Kolva only). "Osc/<type>" holds sixteen notes on one oscillator of that type
 // with nine unison copies, "Classic4x9" on all four oscillators with nine copies each (Kolva
-// only). The realtime_factor counter is audio seconds rendered per CPU second; ns_per_copy_sample
+// only). "Filter/<type>" holds sixteen notes through filter 1 of that type with LFO1 sweeping
+// its cutoff per sample; "Lfo4x16" runs all four LFOs per voice on sixteen notes. The
+// realtime_factor counter is audio seconds rendered per CPU second; ns_per_copy_sample
 // divides the CPU time by the oscillator copies rendered.
 //
 // Usage: kolva-bench [--plugin=PATH] [benchmark options]
@@ -28,15 +30,16 @@ constexpr int kBlockSize = 512;
 
 std::string pluginPath;
 
-enum class Scenario { Idle, Held16, NoteStorm16, FullMatrix16, Oscillator, Classic4x9 };
+enum class Scenario { Idle, Held16, NoteStorm16, FullMatrix16, Oscillator, Classic4x9, Filter, Lfo4x16 };
 
 struct Setup {
     Scenario scenario;
-    int oscType = 0; // Oscillator: the type under test
+    int type = 0; // Oscillator, Filter: the type under test
     double sampleRate = kSampleRate;
 };
 
 constexpr const char* kOscTypeNames[7] = {"Classic", "Noise", "FM", "AMSync", "SawPwm", "HardFM", "Vowel"};
+constexpr const char* kFilterTypeNames[7] = {"off", "Perfecto", "Acido", "Infecto", "Scorpio", "Combo", "Shaper"};
 
 constexpr float code(int c) { return static_cast<float>(c) / 999.0f; }
 
@@ -67,6 +70,25 @@ void setOscillator(PluginHost& plugin, int n, int type) {
     plugin.setParameter(base + 4, 0.4f);             // CtrlA
     plugin.setParameter(base + 8, 0.3f);             // WTMix
     plugin.setParameter(21 + n, 0.5f);               // mix level
+}
+
+// LFO n (0..3) sends to `target` (a destination code) at three quarters up.
+void routeLfo(PluginHost& plugin, int n, int target, int form, float rate) {
+    const int base = 177 + 16 * n;
+    plugin.setParameter(base, rate);
+    plugin.setParameter(base + 7, code(form));
+    plugin.setParameter(base + 10, code(target));
+    plugin.setParameter(base + 11, 0.75f);
+}
+
+// Filter 1 of type `type` (mode 0, some resonance), its cutoff swept per sample by LFO1.
+void setFilter(PluginHost& plugin, int type) {
+    plugin.setParameter(101, code(type));
+    plugin.setParameter(103, 0.5f);
+    plugin.setParameter(104, 0.6f);
+    plugin.setParameter(36, code(8)); // osc1: nine copies, full width, for a stereo signal
+    plugin.setParameter(35, 1.0f);
+    routeLfo(plugin, 0, 45 /*Cutoff_1*/, 0 /*Sin*/, 0.8f);
 }
 
 int copiesFor(Scenario scenario) {
@@ -114,7 +136,13 @@ void renderBench(benchmark::State& state, Setup setup) {
     plugin->setActive(true);
 
     if (scenario == Scenario::FullMatrix16) routeFullMatrix(*plugin);
-    if (scenario == Scenario::Oscillator) setOscillator(*plugin, 0, setup.oscType);
+    if (scenario == Scenario::Oscillator) setOscillator(*plugin, 0, setup.type);
+    if (scenario == Scenario::Filter) setFilter(*plugin, setup.type);
+    if (scenario == Scenario::Lfo4x16) {
+        const int targets[4] = {45 /*Cutoff_1*/, 46 /*Reso_1*/, 6 /*Osc1_CtrlA*/, 1 /*Osc1_Amp*/};
+        const int forms[4] = {0 /*Sin*/, 3 /*S&H*/, 4 /*S&G*/, 20 /*a wave*/};
+        for (int n = 0; n < 4; ++n) routeLfo(*plugin, n, targets[n], forms[n], 0.6f + 0.05f * n);
+    }
     if (scenario == Scenario::Classic4x9)
         for (int n = 0; n < 4; ++n) setOscillator(*plugin, n, 0);
     const std::vector<MidiMessage> notes = notesFor(scenario);
@@ -170,6 +198,8 @@ int main(int argc, char** argv) {
     add("FullMatrix16", {Scenario::FullMatrix16});
     for (int t = 0; t < 7; ++t) add(std::string("Osc/") + kOscTypeNames[t], {Scenario::Oscillator, t});
     add("Classic4x9@48k", {Scenario::Classic4x9, 0, 48000.0});
+    for (int t = 1; t < 7; ++t) add(std::string("Filter/") + kFilterTypeNames[t], {Scenario::Filter, t});
+    add("Lfo4x16", {Scenario::Lfo4x16});
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
