@@ -125,12 +125,7 @@ void ModuleMixer::renderBlock(int frames) {
     }
     if (!ready) return;
 
-    if (voiceContext_->polyModeInEffect()) {
-        for (int v = 0; v < kPolyVoices; ++v)
-            if (voiceContext_->voiceSounding(v)) renderVoice(v, n);
-    } else if (voiceContext_->voiceSounding(kMonoVoice)) {
-        renderVoice(kMonoVoice, n);
-    }
+    voiceContext_->forEachSoundingVoice([&](int v) { renderVoice(v, n); });
 }
 
 void ModuleMixer::renderVoice(int v, int n) {

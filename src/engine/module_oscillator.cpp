@@ -168,12 +168,7 @@ void ModuleOscillator::renderBlock(int frames) {
         const float* gate = midi_ != nullptr ? midi_->gateLane(v, 2) : nullptr;
         oscillatorVoice(v)->render(block_, p, gate, voiceContext_->silentBeforeBlock[v] != 0);
     };
-    if (voiceContext_->polyModeInEffect()) {
-        for (int v = 0; v < kPolyVoices; ++v)
-            if (voiceContext_->voiceSounding(v)) renderVoice(v);
-    } else if (voiceContext_->voiceSounding(kMonoVoice)) {
-        renderVoice(kMonoVoice);
-    }
+    voiceContext_->forEachSoundingVoice(renderVoice);
 }
 
 } // namespace kolva

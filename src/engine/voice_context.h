@@ -68,6 +68,16 @@ public:
     std::array<std::int32_t, kNumVoices> silentBeforeBlock{};
 
     bool polyModeInEffect() const { return !isMonoMode(modeInEffect); }
+    // Calls fn(v) for every voice the per-voice modules render this block: the sounding poly
+    // voices in the polyphonic modes, otherwise the mono voice when it sounds.
+    template <class Fn> void forEachSoundingVoice(Fn&& fn) const {
+        if (polyModeInEffect()) {
+            for (int v = 0; v < kPolyVoices; ++v)
+                if (voiceSounding(v)) fn(v);
+        } else if (voiceSounding(kMonoVoice)) {
+            fn(kMonoVoice);
+        }
+    }
     // Whether voice v has to be rendered this block by the per-voice modules.
     bool voiceSounding(int v) const { return voiceActive[v] != 0 || ampEnvelopeActive[v] != 0; }
 
