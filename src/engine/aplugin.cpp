@@ -14,6 +14,7 @@
 #include "engine/module_registry.h"
 #include "engine/module_stepper.h"
 #include "engine/voice_sum.h"
+#include "fx/fx_module.h"
 #include "fx/module_fx_equalizer.h"
 #include "platform/denormals.h"
 #include "platform/memory_lock.h"
@@ -332,6 +333,27 @@ void APlugin::sumVoices(float* left, float* right, int frames) {
     }
 }
 
+void APlugin::processEffects(int frames, float* left, float* right) {
+    // A block that arrives as NaN or infinity is dropped before it can reach a delay line; one
+    // that leaves the chain so puts every effect back to rest. Either way the listener hears
+    // one silent block instead of a chain that rings NaN for ever.
+    if (!prepared_ || frames <= 0 || frames > preparedBlockSize_) return;
+    if (!isBlockFinite(left, frames) || !isBlockFinite(right, frames)) {
+        std::fill(left, left + frames, 0.0f);
+        std::fill(right, right + frames, 0.0f);
+        ++nonFiniteBlocks_;
+    }
+    runEffects(frames, left, right);
+    if (!isBlockFinite(left, frames) || !isBlockFinite(right, frames)) {
+        for (int m = kModFxShaper; m <= kModFxEqualizer; ++m)
+            static_cast<FxModule*>(modules_[m].get())->recover();
+        std::fill(left, left + frames, 0.0f);
+        std::fill(right, right + frames, 0.0f);
+        ++nonFiniteBlocks_;
+    }
+    ++effectsRuns_;
+}
+
 void APlugin::runEffects(int frames, float* left, float* right) {
     Module* shaper = modules_[kModFxShaper].get();
     Module* phaser = modules_[kModFxPhaser].get();
@@ -351,7 +373,6 @@ void APlugin::runEffects(int frames, float* left, float* right) {
     modules_[kModFxDelay]->process(frames, left, right);
     if (!reverbBeforeCompressor_) rever->process(frames, left, right);
     equalizer_->processStage(3, frames, left, right);
-    ++effectsRuns_;
 }
 
 void APlugin::render(float* left, float* right, int frames) {
@@ -462,7 +483,7 @@ void APlugin::render(float* left, float* right, int frames) {
         return;
 
     // 12.-13. Effects chain.
-    runEffects(frames, left, right);
+    processEffects(frames, left, right);
     tailGate_.setPreviousSilent(isBlockSilent(left, frames) && isBlockSilent(right, frames));
 
     // 14. CC 120 resets the effects at the end of the second block after it.

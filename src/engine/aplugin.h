@@ -64,6 +64,9 @@ public:
     // Host suspend / editor command: clears filters, effect lines, envelopes, sequencers and
     // requests all notes off.
     void reset();
+    // The effects chain alone on a stereo block (<= the prepared block size), in place; render
+    // calls it when the tail gate lets the chain run.
+    void processEffects(int frames, float* left, float* right);
 
     void noteOn(int offset, int note, int velocity);
     void noteOff(int offset, int note);
@@ -107,6 +110,8 @@ public:
     const float* halfBuffer() const { return half_.data(); }
     // Times the effects chain ran (a block that the tail gate let through).
     unsigned long effectsRuns() const { return effectsRuns_; }
+    // Blocks dropped because they held NaN or infinity (before or after the effects).
+    unsigned long nonFiniteBlocks() const { return nonFiniteBlocks_; }
 
 private:
     void buildRouting();
@@ -154,6 +159,7 @@ private:
     int pendingMode_ = kModePoly1;
     PeakHold peakL_, peakR_;
     unsigned long effectsRuns_ = 0;
+    unsigned long nonFiniteBlocks_ = 0;
 
     bool prepared_ = false;
     int preparedBlockSize_ = -1;

@@ -13,6 +13,13 @@ inline bool isBlockSilent(const float* x, int frames) {
     return sum <= 0.01f; // NaN counts as sound, so it is never hidden
 }
 
+// False when the block holds a NaN or an infinity (x * 0 is 0 for every finite x).
+inline bool isBlockFinite(const float* x, int frames) {
+    float probe = 0.0f;
+    for (int i = 0; i < frames; ++i) probe += x[i] * 0.0f;
+    return probe == 0.0f;
+}
+
 // Decides whether the effects run: after sound stops they keep running for a tail of four
 // beats plus 256 samples, then sleep until sound returns.
 class FxTailGate {
@@ -23,7 +30,10 @@ public:
         if (silentNow && previousSilent_) {
             if (countdown_ < 1) return false;
             countdown_ -= frames;
-            if (countdown_ <= 0) return false;
+            if (countdown_ <= 0) {
+                countdown_ = 0;
+                return false;
+            }
             return true;
         }
         countdown_ = static_cast<int>(sampleRate * 240.0f / lastPositiveTempo) + 256;

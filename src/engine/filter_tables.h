@@ -15,6 +15,15 @@ using FrequencyCurve = std::array<float, kFrequencyPoints>;
 const FrequencyCurve& ladderFrequencyCurve();
 const FrequencyCurve& svfFrequencyCurve();
 
+// A fixed row of a curve that is completed between its rows.
+struct CurveRow {
+    int point;
+    double value;
+};
+// Fills out[0..points) through rows (ascending points, positive values, first at 0, last at
+// points - 1): a monotone cubic in the log domain that hits every row exactly.
+void completeThroughRows(const CurveRow* rows, int count, float* out, int points);
+
 // A curve read at x in 0..1 (clamped, NaN reads as 0) with linear interpolation.
 float readFrequencyCurve(const FrequencyCurve& curve, float x);
 

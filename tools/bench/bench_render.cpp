@@ -7,10 +7,12 @@
 // only). "Filter/<type>" holds sixteen notes through filter 1 of that type with LFO1 sweeping
 // its cutoff per sample; "Lfo4x16" runs all four LFOs per voice on sixteen notes. The
 // realtime_factor counter is audio seconds rendered per CPU second; ns_per_copy_sample
-// divides the CPU time by the oscillator copies rendered.
+// divides the CPU time by the oscillator copies rendered. The "Fx/..." benchmarks measure
+// the effects chain alone (see bench_effects.cpp).
 //
 // Usage: kolva-bench [--plugin=PATH] [benchmark options]
 
+#include "bench_effects.h"
 #include "host/block_renderer.h"
 #include "host/vst_host.h"
 
@@ -200,6 +202,7 @@ int main(int argc, char** argv) {
     add("Classic4x9@48k", {Scenario::Classic4x9, 0, 48000.0});
     for (int t = 1; t < 7; ++t) add(std::string("Filter/") + kFilterTypeNames[t], {Scenario::Filter, t});
     add("Lfo4x16", {Scenario::Lfo4x16});
+    registerEffectBenchmarks();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

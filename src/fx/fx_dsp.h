@@ -1,0 +1,81 @@
+#pragma once
+// Building blocks the effects share: block-wide curve lookups and wraps, the dry/wet mix, the
+// stereo state-variable filter and the stereo biquad. Audio thread only; nothing allocates.
+
+#include <cstdint>
+
+namespace kolva::fx {
+
+// Each x becomes the table read at clamp(x, 0, 1) * (size - 1), linearly interpolated
+// (NaN reads as entry 0).
+void lookupCurveBuffer(float* buffer, const float* table, int size, int n);
+// Keeps the fractional part in [0, 1): x >= 1 becomes x - int(x), x < 0 becomes 1 - frac(-x).
+void wrapUnit(float* buffer, int n);
+// io = io * (1 - mix) + wet * mix, per sample.
+void mixDryWet(float* io, const float* wet, const float* mix, int n);
+
+// Stereo Chamberlin state-variable filter run twice per sample with the same input. The
+// cutoff control (0..1 per sample) is read through the 120-point cutoff curve and scaled from
+// 44.1 kHz to the running rate.
+class SvfFilter {
+public:
+    enum Tap { kLow = 0, kBand = 1, kHigh = 2, kNotch = 3 };
+
+    SvfFilter(float q, Tap tap) : q_(q), tap_(tap) {}
+    // Filters left and right in place; `cutoff` holds n control values.
+    void process(float* left, float* right, const float* cutoff, int n, float sampleRate);
+    void clear();
+
+private:
+    float q_;
+    Tap tap_;
+    float low_[2] = {0, 0};
+    float band_[2] = {0, 0};
+};
+
+// Stereo biquad, direct form I, coefficients designed in double precision from the Audio EQ
+// Cookbook. A design is skipped when nothing it depends on changed.
+class Biquad {
+public:
+    enum Type {
+        kLowPass = 0, kHighPass, kBandPassPeakQ, kBandPass, kNotch, kAllPass, kPeaking,
+        kLowShelf, kHighShelf
+    };
+
+    // `q` is the bandwidth in octaves when `bandwidthMode` is set.
+    void design(float sampleRate, int type, double frequency, double q, double gainDb,
+                bool bandwidthMode = false);
+    void process(float* left, float* right, int n);
+    void processMono(float* x, int n, int channel);
+    float tick(float x, int channel) {
+        State& s = state_[channel];
+        const double y = b0_ * x + b1_ * s.x1 + b2_ * s.x2 - a1_ * s.y1 - a2_ * s.y2;
+        s.x2 = s.x1;
+        s.x1 = x;
+        s.y2 = s.y1;
+        s.y1 = static_cast<float>(y);
+        return s.y1;
+    }
+    void clear();
+    // Design inputs and coefficients, for tests.
+    double b0() const { return b0_; }
+    double b1() const { return b1_; }
+    double b2() const { return b2_; }
+    double a1() const { return a1_; }
+    double a2() const { return a2_; }
+    std::uint32_t designCount() const { return designs_; }
+
+private:
+    struct State {
+        float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    };
+    double b0_ = 1, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
+    State state_[2];
+    float rate_ = -1.0f;
+    int type_ = -1;
+    double frequency_ = -1, q_ = -1, gain_ = -1;
+    bool bandwidth_ = false;
+    std::uint32_t designs_ = 0;
+};
+
+} // namespace kolva::fx

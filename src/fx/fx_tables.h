@@ -1,0 +1,61 @@
+#pragma once
+// Tables the effects share: LFO rates and shapes, the note-frequency scale their frequency
+// controls read, one-pole coefficients, tempo divisions, the Q scale and the state-variable
+// cutoff curve. Built once per process on first use (thread-safe); touch them at setup so the
+// audio thread only reads.
+
+#include <array>
+
+namespace kolva::fx {
+
+// LFO rate in Hz for a rate control 0..1 (read with lookupCurve).
+inline constexpr float kLfoRateHz[12] = {0.0f, 0.06f, 0.17f, 0.33f, 0.83f, 1.25f,
+                                         2.0f, 2.9f,  5.0f,  10.0f, 30.0f, 100.0f};
+
+// Tempo divisions: the time of one division in seconds is entry / tempo (bpm); 60 is a beat.
+// "1/64" .. "16/1" in the order of the sync selectors.
+inline constexpr int kSyncDivisions = 21;
+inline constexpr float kSyncDivision[kSyncDivisions] = {
+    3.75f, 7.5f, 10.0f, 11.25f, 15.0f, 20.0f,  22.5f,  30.0f,  40.0f,  45.0f,  60.0f,
+    80.0f, 90.0f, 120.0f, 160.0f, 180.0f, 240.0f, 480.0f, 960.0f, 1920.0f, 3840.0f};
+// Seconds of sync division `index` (clamped to the table) at `tempo` bpm (> 0).
+float syncSeconds(int index, float tempo);
+
+inline constexpr int kNotePoints = 120;
+inline constexpr int kLfoBasePoints = 256;
+inline constexpr int kOnePolePoints = 1024;
+inline constexpr int kQPoints = 128;
+inline constexpr int kCutoffPoints = 120;
+
+struct Tables {
+    // 440 * 2^((i - 53) / 12) Hz: 20.6 Hz at 0, 19912 Hz at 119.
+    std::array<float, kNotePoints> noteFrequency;
+    // 0.5 - 0.5 cos(2 pi i / 256), plus a copy of entry 0 at 256 for the wrap.
+    std::array<float, kLfoBasePoints + 1> lfoBase;
+    // sin(pi i / 1023) rounded to three decimals.
+    std::array<float, kOnePolePoints> onePole;
+    // Filter Q for a Q control 0..1 (read at value * 127): 0.083 .. 4.
+    std::array<float, kQPoints> q;
+    // State-variable filter coefficient at 44.1 kHz for a cutoff control 0..1.
+    std::array<float, kCutoffPoints> svfCutoff;
+};
+const Tables& tables();
+
+// Note-frequency table read at x in 0..1 (x * 119, linear, clamped).
+float noteFrequencyAt(float x);
+// Q table read at x in 0..1 (x * 127, linear, clamped).
+float qAt(float x);
+// One-pole coefficient sin(pi f / sampleRate) from the coefficient table (f / rate * 1023).
+float onePoleCoefficient(float frequency, float sampleRate);
+// The LFO base table read at phase p in [0, 1) (p * 255, linear; past entry 255 it reads 0).
+float lfoBase(float phase);
+// The shared LFO waveform: shape 0 is a triangle, up to 0.5 it morphs into the cosine bump,
+// above 0.5 the bump is amplified and clipped at its top.
+float lfoWaveform(float phase, float shape);
+// Advances a phase by `increment`, subtracting 1 when it passes 1.
+inline float advancePhase(float phase, float increment) {
+    phase += increment;
+    return phase > 1.0f ? phase - 1.0f : phase;
+}
+
+} // namespace kolva::fx

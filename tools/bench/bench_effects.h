@@ -1,0 +1,3 @@
+#pragma once
+// Registers the effects-chain benchmarks (they run the engine directly, without a host).
+void registerEffectBenchmarks();
