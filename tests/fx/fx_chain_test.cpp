@@ -161,14 +161,21 @@ TEST(EffectsChain, TailRunsOneBarAfterTheLastSoundThenTheChainSleeps) {
         for (int b = 0; b < 20; ++b) p.process(kBlock);
         p.sendMidi({noteOff(60)});
 
-        int lastReload = -1, lastRun = -1, block = 0;
+        int lastReload = -1, lastRun = -1, block = 0, reloadedTo = -1;
+        int countdown = engine.tailGate().countdown();
         bool ranWithSilentOutput = false;
         for (; block < 3000; ++block) {
             const unsigned long before = engine.effectsRuns();
             p.process(kBlock);
             const bool ran = engine.effectsRuns() > before;
             if (ran) lastRun = block;
-            if (engine.tailGate().countdown() == tail) lastReload = block;
+            // Counting down takes exactly one block per block; anything else is a reload.
+            const int now = engine.tailGate().countdown();
+            if (ran && now != countdown - kBlock) {
+                lastReload = block;
+                reloadedTo = now;
+            }
+            countdown = now;
             if (!ran) {
                 // Asleep: nothing reaches the output any more.
                 for (int i = 0; i < kBlock; ++i) ASSERT_EQ(p.left()[i], 0.0f) << block;
@@ -178,6 +185,7 @@ TEST(EffectsChain, TailRunsOneBarAfterTheLastSoundThenTheChainSleeps) {
             if (lastRun >= 0 && block - lastRun > 50) break;
         }
         ASSERT_GE(lastReload, 0);
+        EXPECT_EQ(reloadedTo, tail);
         EXPECT_TRUE(ranWithSilentOutput);
         // The countdown after the last reload covers (tail - 1) / block further blocks.
         EXPECT_EQ(lastRun - lastReload, (tail - 1) / kBlock);
