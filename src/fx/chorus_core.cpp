@@ -175,6 +175,7 @@ void ChorusCore::runEnsemble(int frames, float sampleRate, const Controls& c,
     const float invRate = 1.0f / sampleRate;
     float phase = phase_;
     float yL = smooth_[0], yR = smooth_[1];
+    Memo cutMemo;
     for (int i = 0; i < frames; ++i) {
         phase = advancePhase(phase, kEnsembleRateHz * c.rate[i] * invRate);
         const float wide = c.wide[i];
@@ -195,7 +196,9 @@ void ChorusCore::runEnsemble(int frames, float sampleRate, const Controls& c,
         accR -= readAt(tap4, base * ((2.0f - r) * 0.5f + offset));
         tap4.push(accR * fb + inR);
 
-        const float coef = onePoleCoefficient(noteFrequencyAt(c.hicut[i]), sampleRate);
+        const float coef = cutMemo(c.hicut[i], [&](float v) {
+            return onePoleCoefficient(noteFrequencyAt(v), sampleRate);
+        });
         yL += (accL - yL) * coef;
         yR += (accR - yR) * coef;
         b.wetLeft[i] = yL;

@@ -121,6 +121,7 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
     const float flatLow = toneCoefficient(20000.0f, sampleRate);
     const float floorHigh = toneCoefficientAt(kToneFloor, sampleRate);
     const float syncDelay = syncSeconds(c.division, c.tempo) * sampleRate;
+    Memo lowMemo, highMemo, sizeMemo, dampMemo;
 
     DelayLine& pre = lines[first_ + kPre];
     DelayLine* const base = &lines[first_];
@@ -133,12 +134,13 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
 
         float x = (left[i] + right[i]) * 0.5f;
 
-        const float t = c.tone[i];
-        float lowCoef = flatLow, highCoef = floorHigh;
-        if (t >= 0.51f)
-            highCoef = toneCoefficientAt((t - 0.5f) * 2.0f * 0.8f + 0.2f, sampleRate);
-        else if (t < 0.49f)
-            lowCoef = toneCoefficientAt(t * 2.0f, sampleRate);
+        const float lowCoef = lowMemo(c.tone[i], [&](float t) {
+            return t < 0.49f ? toneCoefficientAt(t * 2.0f, sampleRate) : flatLow;
+        });
+        const float highCoef = highMemo(c.tone[i], [&](float t) {
+            return t >= 0.51f ? toneCoefficientAt((t - 0.5f) * 2.0f * 0.8f + 0.2f, sampleRate)
+                              : floorHigh;
+        });
         x = tone_.run(x, lowCoef, highCoef);
 
         if (c.sync || c.preDelay[i] != 0.0f) {
@@ -148,7 +150,7 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
             pre.advance();
         }
 
-        const float s = lookupCurve01(kSizeCurve, c.size[i]);
+        const float s = sizeMemo(c.size[i], [](float v) { return lookupCurve01(kSizeCurve, v); });
         const float decay = m.decayTail[0] + m.decayTail[1] * s;
 
         float acc = x;
@@ -165,8 +167,9 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
                               m.diffusers[j][1], acc);
         }
 
-        const float damp = toneCoefficientAt(1.0f - lookupCurve01(kDampingCurve, c.damping[i]),
-                                             sampleRate);
+        const float damp = dampMemo(c.damping[i], [&](float v) {
+            return toneCoefficientAt(1.0f - lookupCurve01(kDampingCurve, v), sampleRate);
+        });
 
         // Left half, fed by the right half's end of the previous sample.
         nodes_[0] = allPass(base[kApL0], apL0, m.allPassL[0][1], decay * rightEnd_ + acc);

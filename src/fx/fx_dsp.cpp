@@ -39,28 +39,38 @@ void SvfFilter::process(float* left, float* right, const float* cutoff, int n,
     const float limit = 0.95f * (std::sqrt(q_ * q_ + 4.0f) - q_);
     const float q = q_;
     const int tap = tap_;
-    float* io[2] = {left, right};
-    for (int ch = 0; ch < 2; ++ch) {
-        float* x = io[ch];
-        float low = low_[ch], band = band_[ch];
-        for (int i = 0; i < n; ++i) {
-            const float f = std::min(
-                lookupCurve(curve.data(), kCutoffPoints, cutoff[i] * (kCutoffPoints - 1)) * scale,
-                limit);
-            const float in = x[i];
-            float out = 0.0f;
-            for (int pass = 0; pass < 2; ++pass) {
-                const float notch = in - q * band;
-                low += f * band;
-                const float high = notch - low;
-                band += f * high;
-                out += tap == kLow ? low : tap == kBand ? band : tap == kHigh ? high : notch;
+    float lowL = low_[0], bandL = band_[0], lowR = low_[1], bandR = band_[1];
+    Memo coefficient;
+    for (int i = 0; i < n; ++i) {
+        const float f = coefficient(cutoff[i], [&](float c) {
+            return std::min(
+                lookupCurve(curve.data(), kCutoffPoints, c * (kCutoffPoints - 1)) * scale, limit);
+        });
+        const float inL = left[i], inR = right[i];
+        float outL = 0.0f, outR = 0.0f;
+        for (int pass = 0; pass < 2; ++pass) {
+            const float notchL = inL - q * bandL;
+            const float notchR = inR - q * bandR;
+            lowL += f * bandL;
+            lowR += f * bandR;
+            const float highL = notchL - lowL;
+            const float highR = notchR - lowR;
+            bandL += f * highL;
+            bandR += f * highR;
+            switch (tap) {
+            case kLow: outL += lowL; outR += lowR; break;
+            case kBand: outL += bandL; outR += bandR; break;
+            case kHigh: outL += highL; outR += highR; break;
+            default: outL += notchL; outR += notchR; break;
             }
-            x[i] = 0.5f * out;
         }
-        low_[ch] = low;
-        band_[ch] = band;
+        left[i] = 0.5f * outL;
+        right[i] = 0.5f * outR;
     }
+    low_[0] = lowL;
+    band_[0] = bandL;
+    low_[1] = lowR;
+    band_[1] = bandR;
 }
 
 void SvfFilter::clear() {
@@ -166,8 +176,28 @@ void Biquad::processMono(float* x, int n, int channel) {
 }
 
 void Biquad::process(float* left, float* right, int n) {
-    processMono(left, n, 0);
-    processMono(right, n, 1);
+    // Both channels in one loop: two independent recursions keep the pipeline busy.
+    State l = state_[0], r = state_[1];
+    const double b0 = b0_, b1 = b1_, b2 = b2_, a1 = a1_, a2 = a2_;
+    for (int i = 0; i < n; ++i) {
+        const float inL = left[i], inR = right[i];
+        const float yL =
+            static_cast<float>(b0 * inL + b1 * l.x1 + b2 * l.x2 - a1 * l.y1 - a2 * l.y2);
+        const float yR =
+            static_cast<float>(b0 * inR + b1 * r.x1 + b2 * r.x2 - a1 * r.y1 - a2 * r.y2);
+        l.x2 = l.x1;
+        l.x1 = inL;
+        l.y2 = l.y1;
+        l.y1 = yL;
+        r.x2 = r.x1;
+        r.x1 = inR;
+        r.y2 = r.y1;
+        r.y1 = yR;
+        left[i] = yL;
+        right[i] = yR;
+    }
+    state_[0] = l;
+    state_[1] = r;
 }
 
 void Biquad::clear() {

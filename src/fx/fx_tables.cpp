@@ -32,7 +32,7 @@ constexpr flt::CurveRow kCutoffRows[] = {{0, 0.000777}, {1, 0.000823},  {10, 0.0
                                          {80, 0.083638}, {100, 0.26479}, {110, 0.46699},
                                          {119, 0.738}};
 
-Tables build() {
+Tables buildTablesImpl() {
     Tables t{};
     for (int i = 0; i < kNotePoints; ++i)
         t.noteFrequency[i] = static_cast<float>(440.0 * std::exp2((i - 53) / 12.0));
@@ -51,43 +51,11 @@ Tables build() {
 
 } // namespace
 
-const Tables& tables() {
-    static const Tables t = build();
-    return t;
-}
+Tables buildTables() { return buildTablesImpl(); }
 
 float syncSeconds(int index, float tempo) {
     index = std::clamp(index, 0, kSyncDivisions - 1);
     return kSyncDivision[index] / tempo;
-}
-
-float noteFrequencyAt(float x) {
-    return lookupCurve(tables().noteFrequency.data(), kNotePoints, x * (kNotePoints - 1));
-}
-
-float qAt(float x) { return lookupCurve(tables().q.data(), kQPoints, x * (kQPoints - 1)); }
-
-float onePoleCoefficient(float frequency, float sampleRate) {
-    // Past half the rate the sine table would fold back and close the filter again; at low
-    // sample rates a "fully open" 20 kHz setting stays fully open instead.
-    const float w = std::min(frequency / sampleRate, 0.5f);
-    return lookupCurve(tables().onePole.data(), kOnePolePoints, w * (kOnePolePoints - 1));
-}
-
-float lfoBase(float phase) {
-    // The extra entry 256 holds entry 0, so the wrap needs no branch.
-    return lookupCurve(tables().lfoBase.data(), kLfoBasePoints + 1,
-                       phase * static_cast<float>(kLfoBasePoints - 1));
-}
-
-float lfoWaveform(float phase, float shape) {
-    const float t = lfoBase(phase);
-    if (shape > 0.5f) {
-        const float drive = 2.0f * (shape - 0.5f);
-        return std::min((drive * drive * drive * 10.0f + 1.0f) * (t - 0.5f), 0.5f) + 0.5f;
-    }
-    const float tri = phase <= 0.5f ? 2.0f * phase : 2.0f * (1.0f - phase);
-    return (1.0f - 2.0f * shape) * tri + 2.0f * shape * t;
 }
 
 } // namespace kolva::fx

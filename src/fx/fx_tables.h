@@ -4,7 +4,11 @@
 // cutoff curve. Built once per process on first use (thread-safe); touch them at setup so the
 // audio thread only reads.
 
+#include "engine/lookup_curve.h"
+
+#include <algorithm>
 #include <array>
+#include <limits>
 
 namespace kolva::fx {
 
@@ -39,19 +43,58 @@ struct Tables {
     // State-variable filter coefficient at 44.1 kHz for a cutoff control 0..1.
     std::array<float, kCutoffPoints> svfCutoff;
 };
-const Tables& tables();
+Tables buildTables();
+// Inline, so the per-sample readers below cost a guard check rather than a call.
+inline const Tables& tables() {
+    static const Tables t = buildTables();
+    return t;
+}
 
 // Note-frequency table read at x in 0..1 (x * 119, linear, clamped).
-float noteFrequencyAt(float x);
+inline float noteFrequencyAt(float x) {
+    return lookupCurve(tables().noteFrequency.data(), kNotePoints, x * (kNotePoints - 1));
+}
 // Q table read at x in 0..1 (x * 127, linear, clamped).
-float qAt(float x);
+inline float qAt(float x) { return lookupCurve(tables().q.data(), kQPoints, x * (kQPoints - 1)); }
 // One-pole coefficient sin(pi f / sampleRate) from the coefficient table (f / rate * 1023).
-float onePoleCoefficient(float frequency, float sampleRate);
-// The LFO base table read at phase p in [0, 1) (p * 255, linear; past entry 255 it reads 0).
-float lfoBase(float phase);
+// Past half the rate the sine table would fold back and close the filter again; at low sample
+// rates a "fully open" 20 kHz setting stays fully open instead.
+inline float onePoleCoefficient(float frequency, float sampleRate) {
+    const float w = std::min(frequency / sampleRate, 0.5f);
+    return lookupCurve(tables().onePole.data(), kOnePolePoints, w * (kOnePolePoints - 1));
+}
+// The LFO base table read at phase p in [0, 1) (p * 255, linear); the extra entry 256 holds
+// entry 0, so the wrap needs no branch.
+inline float lfoBase(float phase) {
+    return lookupCurve(tables().lfoBase.data(), kLfoBasePoints + 1,
+                       phase * static_cast<float>(kLfoBasePoints - 1));
+}
 // The shared LFO waveform: shape 0 is a triangle, up to 0.5 it morphs into the cosine bump,
 // above 0.5 the bump is amplified and clipped at its top.
-float lfoWaveform(float phase, float shape);
+inline float lfoWaveform(float phase, float shape) {
+    const float t = lfoBase(phase);
+    if (shape > 0.5f) {
+        const float drive = 2.0f * (shape - 0.5f);
+        return std::min((drive * drive * drive * 10.0f + 1.0f) * (t - 0.5f), 0.5f) + 0.5f;
+    }
+    const float tri = phase <= 0.5f ? 2.0f * phase : 2.0f * (1.0f - phase);
+    return (1.0f - 2.0f * shape) * tri + 2.0f * shape * t;
+}
+// A value derived from one control, recomputed only when the control moves: a control that
+// holds still costs one comparison per sample instead of table reads. Meant to live for one
+// block (it starts empty, so the first sample always computes).
+struct Memo {
+    float input = std::numeric_limits<float>::quiet_NaN();
+    float value = 0.0f;
+    template <class Fn> float operator()(float x, Fn&& derive) {
+        if (x != input) {
+            input = x;
+            value = derive(x);
+        }
+        return value;
+    }
+};
+
 // Advances a phase by `increment`, subtracting 1 when it passes 1.
 inline float advancePhase(float phase, float increment) {
     phase += increment;

@@ -36,6 +36,7 @@ void DelayCore::process(int frames, float sampleRate, float* left, float* right,
     // Neutral tone: the band spans the audible range.
     const float flatLow = toneCoefficient(20000.0f, sampleRate);
     const float flatHigh = toneCoefficient(20.0f, sampleRate);
+    Memo lowMemo, highMemo;
 
     for (int i = 0; i < frames; ++i) {
         phase_ = advancePhase(phase_, lookupCurve01(kLfoRateHz, c.rate[i]) * invRate);
@@ -52,15 +53,16 @@ void DelayCore::process(int frames, float sampleRate, float* left, float* right,
         float yL = lineLeft.readLinear(delaySamples(tL, sampleRate));
         float yR = lineRight.readLinear(delaySamples(tR, sampleRate));
 
-        const float t = c.tone[i];
-        float lowCoef = flatLow, highCoef = flatHigh;
-        if (t >= 0.51f) {
-            highCoef = toneCoefficientAt((t - 0.5f) * 2.0f * 0.7f, sampleRate);
-            lowCoef = toneCoefficientAt(1.0f - (t - 0.5f) * 2.0f * 0.2f, sampleRate);
-        } else if (t < 0.49f) {
-            highCoef = toneCoefficientAt(0.4f - t * 2.0f * 0.4f, sampleRate);
-            lowCoef = toneCoefficientAt(t * 2.0f * 0.7f + 0.3f, sampleRate);
-        }
+        const float lowCoef = lowMemo(c.tone[i], [&](float t) {
+            if (t >= 0.51f) return toneCoefficientAt(1.0f - (t - 0.5f) * 2.0f * 0.2f, sampleRate);
+            if (t < 0.49f) return toneCoefficientAt(t * 2.0f * 0.7f + 0.3f, sampleRate);
+            return flatLow;
+        });
+        const float highCoef = highMemo(c.tone[i], [&](float t) {
+            if (t >= 0.51f) return toneCoefficientAt((t - 0.5f) * 2.0f * 0.7f, sampleRate);
+            if (t < 0.49f) return toneCoefficientAt(0.4f - t * 2.0f * 0.4f, sampleRate);
+            return flatHigh;
+        });
         yL = tone_[0].run(yL, lowCoef, highCoef);
         yR = tone_[1].run(yR, lowCoef, highCoef);
 
