@@ -133,6 +133,26 @@ TEST(EffectsChain, ANanBlockIsDroppedAndTheEffectsRecover) {
     EXPECT_EQ(h.engine.nonFiniteBlocks(), 1u);
 }
 
+TEST(EffectsChain, AnLfoModulatesAnEffectThroughTheGlobalVoice) {
+    // The delay's mix is 0, so only the modulation can wake it: LFO1 (source 9) routed to
+    // Del_DryWet (137) must render its global voice and open the mix.
+    FxHarness plain, modulated;
+    for (FxHarness* h : {&plain, &modulated}) {
+        apply(*h, {{"del_wet", 0.0f}, {"del_fback", 0.5f}, {"del_sync", 0.0f},
+                   {"del_timeL", 0.05f}, {"del_timeR", 0.05f}});
+        h->engine.noteOn(0, 57, 100);
+    }
+    modulated.route(0, 9, 137, 1.0f);
+    std::vector<float> al(kBlock), ar(kBlock), bl(kBlock), br(kBlock);
+    double difference = 0;
+    for (int b = 0; b < 60; ++b) {
+        plain.engine.render(al.data(), ar.data(), kBlock);
+        modulated.engine.render(bl.data(), br.data(), kBlock);
+        for (int i = 0; i < kBlock; ++i) difference += std::fabs(al[i] - bl[i]);
+    }
+    EXPECT_GT(difference, 1.0);
+}
+
 // After the last sound the chain runs on for one bar at the host tempo plus 256 samples, then
 // is no longer called; an echo keeps it running for as long as it is heard.
 TEST(EffectsChain, TailRunsOneBarAfterTheLastSoundThenTheChainSleeps) {

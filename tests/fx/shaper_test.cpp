@@ -14,9 +14,12 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <memory>
 #include <numbers>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kolva::test {
@@ -43,33 +46,38 @@ std::string describe(const Config& s) {
            (s.filteredOnly ? " filtered" : " split") + " drive " + std::to_string(s.drive);
 }
 
-// An engine with the shaper set up as asked.
+// An engine whose shaper the tests drive directly.
 class Rig {
 public:
-    explicit Rig(const Config& s, float rate = 44100.0f, int block = 256)
-        : h(rate, block), fx(h.module<ModuleFxShaper>(kModFxShaper)) {
-        apply(s);
-    }
+    explicit Rig(float rate = 44100.0f)
+        : h(rate, 256), fx(h.module<ModuleFxShaper>(kModFxShaper)) {}
+
     void apply(const Config& s) {
         h.option("shp_mode", s.type);
         h.set("shp_hq", s.oversample ? 1.0f : 0.0f);
         h.set("shp_band", s.filteredOnly ? 1.0f : 0.0f);
-        h.set("shp_drive", s.drive);
-        h.set("shp_bit", s.bits);
-        h.set("shp_sr", s.rate);
-        h.set("shp_hicut", s.hiCut);
-        h.set("shp_lowcut", s.lowCut);
-        h.set("shp_wet", s.mix);
+        h.set("shp_mute", 0.0f);
+        glide("shp_drive", ModuleFxShaper::kDrive, s.drive);
+        glide("shp_bit", ModuleFxShaper::kBits, s.bits);
+        glide("shp_sr", ModuleFxShaper::kRate, s.rate);
+        glide("shp_hicut", ModuleFxShaper::kHiCut, s.hiCut);
+        glide("shp_lowcut", ModuleFxShaper::kLowCut, s.lowCut);
+        glide("shp_wet", ModuleFxShaper::kMix, s.mix);
     }
-    // Runs silence until every control has glided to its target (filters stay at rest).
-    void settle(int samples = 16384) {
-        Buffer l(static_cast<std::size_t>(samples), 0.0f), r = l;
-        h.run(fx, l, r);
+    // The state of a new instance whose controls have reached `s`: the controls glide there
+    // over silence, then filters and hold go back to rest.
+    void reset(const Config& s) {
+        apply(s);
+        Buffer l(static_cast<std::size_t>(h.rate / 40.0f), 0.0f), r = l;
+        run(l, r);
+        for (int slot = ModuleFxShaper::kDrive; slot <= ModuleFxShaper::kMix; ++slot)
+            ASSERT_NE(fx.smoother(slot).state(), 1u) << "control " << slot << " still moving";
+        fx.recover();
     }
     void run(Buffer& l, Buffer& r) { h.run(fx, l, r); }
-    // Settles, then returns the left output for `in` on both channels.
-    Buffer mono(const Buffer& in) {
-        settle();
+    // Resets to `s`, then returns the left output for `in` on both channels.
+    Buffer mono(const Config& s, const Buffer& in) {
+        reset(s);
         Buffer l = in, r = in;
         run(l, r);
         return l;
@@ -77,7 +85,23 @@ public:
 
     FxHarness h;
     ModuleFxShaper& fx;
+
+private:
+    // Leaps to the far end of the range first, so the glide takes the fast path (~10 ms).
+    void glide(const char* name, int slot, float value) {
+        h.set(name, fx.smoother(slot).current() < 0.5f ? 1.0f : 0.0f);
+        h.set(name, value);
+    }
 };
+
+// Building an engine is what costs, so the tests share one per sample rate (and a second at
+// 44.1 kHz for comparisons); every case starts from reset().
+Rig& rig(float rate = 44100.0f, int copy = 0) {
+    static std::map<std::pair<float, int>, std::unique_ptr<Rig>> rigs;
+    auto& r = rigs[{rate, copy}];
+    if (!r) r = std::make_unique<Rig>(rate);
+    return *r;
+}
 
 // Amplitude of the component at `hz` over x[from, from + n) (n holding whole periods).
 double amplitudeAt(const Buffer& x, std::size_t from, std::size_t n, double hz, double rate) {
@@ -100,22 +124,13 @@ double thd(const Buffer& x, std::size_t from, std::size_t n, double f0, double r
     return std::sqrt(sum) / amplitudeAt(x, from, n, f0, rate);
 }
 
-// Power in the DFT bins that are not harmonics of `harmonicBin`, over the harmonic power.
+// Power in the DFT bins of x[from, from + n) that are not harmonics of `harmonicBin`, over
+// the harmonic power.
 double aliasRatio(const Buffer& x, std::size_t from, int n, int harmonicBin) {
-    std::vector<double> cosT(static_cast<std::size_t>(n)), sinT(cosT.size());
-    for (int i = 0; i < n; ++i) {
-        cosT[static_cast<std::size_t>(i)] = std::cos(2.0 * kPi * i / n);
-        sinT[static_cast<std::size_t>(i)] = std::sin(2.0 * kPi * i / n);
-    }
     double alias = 0.0, wanted = 0.0;
     for (int k = 1; k < n / 2; ++k) {
-        double re = 0.0, im = 0.0;
-        for (int i = 0; i < n; ++i) {
-            const auto w = static_cast<std::size_t>((static_cast<long>(k) * i) % n);
-            re += x[from + static_cast<std::size_t>(i)] * cosT[w];
-            im += x[from + static_cast<std::size_t>(i)] * sinT[w];
-        }
-        (k % harmonicBin == 0 ? wanted : alias) += re * re + im * im;
+        const double a = amplitudeAt(x, from, static_cast<std::size_t>(n), k, n);
+        (k % harmonicBin == 0 ? wanted : alias) += a * a;
     }
     return alias / wanted;
 }
@@ -127,34 +142,31 @@ bool bitIdentical(const Buffer& a, const Buffer& b) {
 // ---- when the effect stays out of the way ----
 
 TEST(ShaperActivity, MixZeroOrBypassLeavesAudioBitIdenticalAndFiltersAtRest) {
-    struct Case {
-        const char* name;
-        float mix;
-        float bypass;
-    };
-    const Case cases[] = {{"mix 0", 0.0f, 0.0f}, {"bypass", 1.0f, 1.0f}};
-    for (const Case& c : cases) {
+    // Two instances get the same new controls; one sits idle through a note first. Switched
+    // on, it must match the other exactly: neither its filters nor its glides moved meanwhile.
+    Rig& idle = rig(44100.0f, 0);
+    Rig& other = rig(44100.0f, 1);
+    const Buffer first = sine(1024, 300.0f, 44100.0f, 0.7f);
+    const Buffer second = sine(1024, 523.0f, 44100.0f, 0.6f);
+    for (bool bypass : {false, true}) { // idle by bypass, or by mix 0
         for (bool os : {false, true}) {
-            SCOPED_TRACE(std::string(c.name) + (os ? " 8x" : " 1x"));
-            Config s{.type = 1, .oversample = os, .drive = 0.6f, .hiCut = 0.6f, .lowCut = 0.3f};
-            s.mix = c.mix;
-            Rig idle(s);
-            idle.h.set("shp_mute", c.bypass);
-            const Buffer first = sine(2048, 300.0f, 44100.0f, 0.7f);
+            SCOPED_TRACE(std::string(bypass ? "bypass" : "mix 0") + (os ? " 8x" : " 1x"));
+            for (Rig* r : {&idle, &other}) {
+                r->reset(Config{.type = 1, .oversample = os});
+                r->apply(Config{
+                    .type = 1, .oversample = os, .drive = 0.6f, .hiCut = 0.6f, .lowCut = 0.3f});
+            }
+            idle.h.set(bypass ? "shp_mute" : "shp_wet", bypass ? 1.0f : 0.0f);
             Buffer l = first, r = first;
             idle.run(l, r);
             EXPECT_TRUE(bitIdentical(l, first));
             EXPECT_TRUE(bitIdentical(r, first));
 
-            // Switched on, it must sound exactly like an instance that never saw that audio.
             idle.h.set("shp_mute", 0.0f);
             idle.h.set("shp_wet", 1.0f);
-            s.mix = 1.0f;
-            Rig fresh(s);
-            const Buffer second = sine(2048, 523.0f, 44100.0f, 0.6f);
             Buffer la = second, ra = second, lb = second, rb = second;
             idle.run(la, ra);
-            fresh.run(lb, rb);
+            other.run(lb, rb);
             EXPECT_FALSE(bitIdentical(la, second)); // it does process now
             EXPECT_TRUE(bitIdentical(la, lb));
             EXPECT_TRUE(bitIdentical(ra, rb));
@@ -163,14 +175,13 @@ TEST(ShaperActivity, MixZeroOrBypassLeavesAudioBitIdenticalAndFiltersAtRest) {
 }
 
 TEST(ShaperActivity, ModulatedMixRunsTheEffectAtMixZero) {
-    Rig rig(Config{.type = 3, .drive = 0.7f, .mix = 0.0f});
-    rig.h.route(0, 32, 115, 1.0f); // constant 50% -> Shp_DryWet
-    const Buffer in = sine(4096, 440.0f, 44100.0f, 0.5f);
-    Buffer l = in, r = in;
-    rig.run(l, r);
+    Rig own;                       // the route stays with this engine
+    own.h.route(0, 32, 115, 1.0f); // constant 50% -> Shp_DryWet
+    const Buffer in = sine(2048, 440.0f, 44100.0f, 0.5f);
+    const Buffer out = own.mono(Config{.type = 3, .drive = 0.7f, .mix = 0.0f}, in);
     double diff = 0.0;
-    for (std::size_t i = 2048; i < in.size(); ++i)
-        diff = std::max(diff, double(std::fabs(l[i] - in[i])));
+    for (std::size_t i = 1024; i < in.size(); ++i)
+        diff = std::max(diff, double(std::fabs(out[i] - in[i])));
     EXPECT_GT(diff, 0.05);
 }
 
@@ -252,13 +263,13 @@ TEST(ShaperCurves, CompletedCurvesHitTheirRowsAndKeepTheirShape) {
 
 TEST(ShaperCrusher, FullResolutionAndRatePassTheSignalUnfiltered) {
     // Type 10 is the crusher alone: cutoffs far in must not touch it in either band mode.
-    Buffer in = sine(4096, 3000.0f, 44100.0f, 0.8f);
+    Buffer in = sine(2048, 3000.0f, 44100.0f, 0.8f);
     for (std::size_t i = 0; i < in.size(); ++i)
         in[i] += 0.1f * std::sin(0.37f * float(i));
     for (bool filtered : {false, true}) {
         SCOPED_TRACE(filtered ? "filtered" : "split");
-        Rig rig(Config{.type = 10, .filteredOnly = filtered, .hiCut = 0.2f, .lowCut = 0.6f});
-        const Buffer out = rig.mono(in);
+        const Buffer out = rig().mono(
+            Config{.type = 10, .filteredOnly = filtered, .hiCut = 0.2f, .lowCut = 0.6f}, in);
         for (std::size_t i = 0; i < in.size(); ++i)
             ASSERT_NEAR(out[i], in[i], 1.0 / 65535.0 + 1e-6) << i;
     }
@@ -275,11 +286,11 @@ TEST(ShaperCrusher, BitResolutionQuantisesToTheLevelGrid) {
                           {20.0f / 31, 46.096},
                           {30.0f / 31, 256.0}};
     const float amplitude = 0.9f;
-    const Buffer in = sine(4410, 10.0f, 44100.0f, amplitude); // one slow period
+    // One period, slow enough that no level is skipped.
+    const Buffer in = sine(2205, 20.0f, 44100.0f, amplitude);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.levels);
-        Rig rig(Config{.type = 10, .bits = c.bits});
-        const Buffer out = rig.mono(in);
+        const Buffer out = rig().mono(Config{.type = 10, .bits = c.bits}, in);
         std::set<long> steps;
         for (std::size_t i = 0; i < out.size(); ++i) {
             const double step = out[i] * c.levels;
@@ -302,13 +313,12 @@ TEST(ShaperCrusher, RateReductionHoldsEachSampleForTheScaledCount) {
     const Case cases[] = {{0.0f, 44100.0f, 221},      {28.0f / 31, 44100.0f, 8},
                           {30.0f / 31, 44100.0f, 3},  {0.0f, 22050.0f, 441},
                           {20.0f / 31, 48000.0f, 20}, {10.0f / 31, 96000.0f, 26}};
+    Buffer ramp(4096);
+    for (std::size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = -0.9f + 1.8f * static_cast<float>(i) / 4096.0f;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.rate << " at " << c.sampleRate);
-        Rig rig(Config{.type = 10, .rate = c.rate}, c.sampleRate);
-        Buffer ramp(8192);
-        for (std::size_t i = 0; i < ramp.size(); ++i)
-            ramp[i] = -0.9f + 1.8f * static_cast<float>(i) / 8192.0f;
-        const Buffer out = rig.mono(ramp);
+        const Buffer out = rig(c.sampleRate).mono(Config{.type = 10, .rate = c.rate}, ramp);
         std::vector<int> runs{1};
         for (std::size_t i = 1; i < out.size(); ++i) {
             if (out[i] == out[i - 1])
@@ -336,20 +346,19 @@ TEST(ShaperCrusher, FltDcmFiltersAroundTheHoldAndDcmNeverFilters) {
                           {9, false, false, true},
                           {10, true, true, false},
                           {10, false, true, false}};
-    const Buffer in = sine(8192, 100.0f, 44100.0f, 0.7f);
+    const Buffer in = sine(4096, 100.0f, 44100.0f, 0.7f);
     for (const Case& c : cases) {
         const Config s{
             .type = c.type, .filteredOnly = c.filteredOnly, .rate = 28.0f / 31, .lowCut = 0.6f};
         SCOPED_TRACE(describe(s));
-        Rig rig(s);
-        const Buffer out = rig.mono(in);
+        const Buffer out = rig().mono(s, in);
         int repeats = 0;
-        for (std::size_t i = 4097; i < out.size(); ++i)
+        for (std::size_t i = 2049; i < out.size(); ++i)
             repeats += out[i] == out[i - 1];
-        const double share = repeats / 4095.0; // a hold of 8 repeats 7 of 8 samples
+        const double share = repeats / 2047.0; // a hold of 8 repeats 7 of 8 samples
         EXPECT_EQ(share > 0.8, c.steps) << share;
         EXPECT_FALSE(share > 0.05 && share < 0.8) << share; // clearly one or the other
-        const double level = rms(out, 4096) / rms(in, 4096);
+        const double level = rms(out, 2048) / rms(in, 2048);
         EXPECT_EQ(level < 0.1, c.noteRemoved) << level;
         EXPECT_EQ(level > 0.8, !c.noteRemoved) << level;
     }
@@ -362,17 +371,16 @@ TEST(ShaperShaping, DriveRaisesHarmonicContent) {
     types.insert(types.end(), {6, 14});
     const double f0 = 441.0, rate = 44100.0;
     // Quiet enough that every curve is used near its middle without drive.
-    const Buffer in = sine(16384, static_cast<float>(f0), 44100.0f, 0.05f);
+    const Buffer in = sine(2048, static_cast<float>(f0), 44100.0f, 0.05f);
     for (bool os : {false, true}) {
         for (int type : types) {
             Config low{.type = type, .oversample = os, .filteredOnly = true, .drive = 0.0f};
             Config high = low;
             high.drive = 0.9f;
             SCOPED_TRACE(describe(low));
-            Rig a(low), b(high);
-            const Buffer quiet = a.mono(in), loud = b.mono(in);
-            const double tLow = thd(quiet, 8192, 8000, f0, rate);
-            const double tHigh = thd(loud, 8192, 8000, f0, rate);
+            // Ten periods, after the filters have settled.
+            const double tLow = thd(rig().mono(low, in), 1048, 1000, f0, rate);
+            const double tHigh = thd(rig().mono(high, in), 1048, 1000, f0, rate);
             EXPECT_GT(tHigh, 0.2);
             EXPECT_GT(tHigh, 1.5 * tLow) << tLow << " -> " << tHigh;
         }
@@ -394,7 +402,7 @@ TEST(ShaperShaping, SplitBandReturnsWhatTheFiltersTookLiftedByDrive) {
                           {false, 1.0f, 0.6f, 3.6, 4.0},
                           {true, 1.0f, 0.6f, 0.0, 0.05},
                           {false, 1.0f, 0.0f, 0.9, 1.3}};
-    const Buffer in = sine(8820, 100.0f, 44100.0f, 0.1f);
+    const Buffer in = sine(4410, 100.0f, 44100.0f, 0.1f);
     for (bool os : {false, true}) {
         for (const Case& c : cases) {
             const Config s{.type = 40,
@@ -403,9 +411,8 @@ TEST(ShaperShaping, SplitBandReturnsWhatTheFiltersTookLiftedByDrive) {
                            .drive = c.drive,
                            .lowCut = c.lowCut};
             SCOPED_TRACE(describe(s) + " low-cut " + std::to_string(c.lowCut));
-            Rig rig(s);
-            const Buffer out = rig.mono(in);
-            const double gain = amplitudeAt(out, 4410, 4410, 100.0, 44100.0) / 0.1;
+            const Buffer out = rig().mono(s, in);
+            const double gain = amplitudeAt(out, 2205, 2205, 100.0, 44100.0) / 0.1;
             EXPECT_GE(gain, c.low);
             EXPECT_LE(gain, c.high);
         }
@@ -421,15 +428,15 @@ TEST(ShaperShaping, OversamplingSuppressesAliasesOfAHardClippedHighSine) {
         double minimumDb;
     };
     const Case cases[] = {{false, 12.0}, {true, 8.0}};
-    const int n = 4410; // 10 Hz bins; 7 kHz is bin 700
-    const Buffer in = sine(4 * n, 7000.0f, 44100.0f, 0.5f);
+    const int n = 441; // 100 Hz bins, where every fold lands; 7 kHz is bin 70
+    const Buffer in = sine(2048 + n, 7000.0f, 44100.0f, 0.5f);
     for (const Case& c : cases) {
         double ratio[2];
         for (bool os : {false, true}) {
-            Rig rig(Config{
-                .type = 14, .oversample = os, .filteredOnly = c.filteredOnly, .drive = 1.0f});
-            const Buffer out = rig.mono(in);
-            ratio[os] = aliasRatio(out, 3 * n, n, 700);
+            const Buffer out = rig().mono(
+                Config{.type = 14, .oversample = os, .filteredOnly = c.filteredOnly, .drive = 1.0f},
+                in);
+            ratio[os] = aliasRatio(out, 2048, n, 70);
         }
         const double gainDb = 10.0 * std::log10(ratio[0] / ratio[1]);
         RecordProperty(c.filteredOnly ? "alias_gain_filtered_db" : "alias_gain_split_db",
@@ -445,11 +452,11 @@ TEST(ShaperShaping, HardClipHoldsTheOutputToItsBound) {
         float bound; // max(0.5, 1 / k), k = 1 + 60 c
     };
     const Case cases[] = {{0.0f, 1.0f}, {0.02f, 0.8353f}, {1.0f, 0.5f}};
-    const Buffer in = sine(8192, 1000.0f, 44100.0f, 3.0f);
+    const Buffer in = sine(2048, 1000.0f, 44100.0f, 3.0f);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.drive);
-        Rig rig(Config{.type = 14, .filteredOnly = true, .drive = c.drive});
-        const Buffer out = rig.mono(in);
+        const Buffer out =
+            rig().mono(Config{.type = 14, .filteredOnly = true, .drive = c.drive}, in);
         float peak = 0.0f;
         for (float y : out)
             peak = std::max(peak, std::fabs(y));
@@ -461,16 +468,15 @@ TEST(ShaperShaping, HardClipHoldsTheOutputToItsBound) {
 TEST(ShaperShaping, SilentChannelComesOutAsExactZeros) {
     // Quiet enough to count as silent (sum of |x| per block well under 0.01), loud enough that
     // the driven curves would turn it into audible output.
-    const Buffer quiet = sine(4096, 200.0f, 44100.0f, 1e-5f);
-    const Buffer loud = sine(4096, 440.0f, 44100.0f, 0.5f);
+    const Buffer quiet = sine(1024, 200.0f, 44100.0f, 1e-5f);
+    const Buffer loud = sine(1024, 440.0f, 44100.0f, 0.5f);
     for (bool os : {false, true}) {
         for (int type : kTableTypes) {
             const Config s{.type = type, .oversample = os, .filteredOnly = true, .drive = 0.7f};
             SCOPED_TRACE(describe(s));
-            Rig rig(s);
-            rig.settle();
+            rig().reset(s);
             Buffer l = quiet, r = loud;
-            rig.run(l, r);
+            rig().run(l, r);
             for (std::size_t i = 0; i < l.size(); ++i)
                 ASSERT_EQ(l[i], 0.0f) << i;
             EXPECT_GT(rms(r), 0.01);
@@ -481,6 +487,10 @@ TEST(ShaperShaping, SilentChannelComesOutAsExactZeros) {
 // ---- robustness ----
 
 TEST(ShaperRobustness, RecoverAfterNaNSoundsLikeAFreshInstance) {
+    // Both instances start from the same rest; only one takes the NaN block and recovers.
+    Rig& hurt = rig(44100.0f, 0);
+    Rig& fresh = rig(44100.0f, 1);
+    const Buffer in = sine(1024, 660.0f, 44100.0f, 0.6f);
     for (bool os : {false, true}) {
         for (bool filtered : {false, true}) {
             for (int type : {1, 6, 9, 14}) {
@@ -493,14 +503,11 @@ TEST(ShaperRobustness, RecoverAfterNaNSoundsLikeAFreshInstance) {
                                .hiCut = 0.7f,
                                .lowCut = 0.2f};
                 SCOPED_TRACE(describe(s));
-                Rig hurt(s), fresh(s);
-                hurt.settle();
-                fresh.settle();
-                fresh.fx.recover(); // at rest, as after construction
-                Buffer bad(256, std::numeric_limits<float>::quiet_NaN()), badR = bad;
+                hurt.reset(s);
+                fresh.reset(s);
+                Buffer bad(250, std::numeric_limits<float>::quiet_NaN()), badR = bad;
                 hurt.run(bad, badR);
                 hurt.fx.recover();
-                const Buffer in = sine(2048, 660.0f, 44100.0f, 0.6f);
                 Buffer la = in, ra = in, lb = in, rb = in;
                 hurt.run(la, ra);
                 fresh.run(lb, rb);
@@ -512,23 +519,23 @@ TEST(ShaperRobustness, RecoverAfterNaNSoundsLikeAFreshInstance) {
 }
 
 TEST(ShaperRobustness, EveryTypeStaysFiniteAndBoundedAtEveryRate) {
-    const Buffer in = sine(2048, 1234.0f, 44100.0f, 1.0f);
+    const Buffer in = sine(1024, 1234.0f, 44100.0f, 1.0f);
     for (float rate : {22050.0f, 48000.0f, 96000.0f, 192000.0f}) {
         for (bool os : {false, true}) {
             for (bool filtered : {false, true}) {
                 SCOPED_TRACE(testing::Message() << rate << (os ? " 8x" : " 1x") << filtered);
-                Rig rig(Config{.oversample = os,
+                Rig& r = rig(rate);
+                r.reset(Config{.oversample = os,
                                .filteredOnly = filtered,
                                .drive = 1.0f,
                                .bits = 0.5f,
                                .rate = 0.9f,
                                .hiCut = 0.9f,
-                               .lowCut = 0.1f},
-                        rate);
+                               .lowCut = 0.1f});
                 for (int type = 0; type <= 15; ++type) {
-                    rig.h.option("shp_mode", type == 15 ? 40 : type); // 40: no such type
-                    Buffer l = in, r = in;
-                    rig.run(l, r);
+                    r.h.option("shp_mode", type == 15 ? 40 : type); // 40: no such type
+                    Buffer l = in, rr = in;
+                    r.run(l, rr);
                     for (float y : l)
                         ASSERT_TRUE(std::isfinite(y) && std::fabs(y) < 8.0f) << type;
                 }
@@ -538,6 +545,7 @@ TEST(ShaperRobustness, EveryTypeStaysFiniteAndBoundedAtEveryRate) {
 }
 
 TEST(ShaperRobustness, ProcessDoesNotAllocate) {
+    Rig& r = rig();
     for (bool os : {false, true}) {
         for (bool filtered : {false, true}) {
             for (int type : {1, 6, 9, 10, 13, 14}) {
@@ -548,11 +556,12 @@ TEST(ShaperRobustness, ProcessDoesNotAllocate) {
                                .bits = 0.5f,
                                .rate = 0.8f};
                 SCOPED_TRACE(describe(s));
-                Rig rig(s);
-                Buffer l = sine(256, 440.0f, 44100.0f), r = l;
+                r.apply(s); // the controls glide while the guard watches
+                Buffer l = sine(256, 440.0f, 44100.0f), rr = l;
                 test::AllocationGuard guard;
                 for (int block = 0; block < 4; ++block)
-                    rig.fx.process(256, l.data(), r.data());
+                    r.fx.process(256, l.data(), rr.data());
+                r.fx.recover();
                 EXPECT_EQ(guard.count(), 0);
             }
         }
