@@ -38,7 +38,7 @@ constexpr float kNotchCeiling = 0.45f;
 int wholeSamples(float d) { return static_cast<int>(d); }
 
 // All-pass with the delay read before it is written, so it needs at least one sample.
-float allPass(DelayLine& line, int delay, float g, float x) {
+[[gnu::always_inline]] inline float allPass(DelayLine& line, int delay, float g, float x) {
     const float y = g * x + line.readInteger(std::max(delay, 1));
     line.push(x - g * y);
     return y;
@@ -46,14 +46,14 @@ float allPass(DelayLine& line, int delay, float g, float x) {
 
 // Written first, then read through the cubic, which looks one sample ahead of its position
 // (hence at least one sample of delay).
-float wave(DelayLine& line, float x, float delay) {
+[[gnu::always_inline]] inline float wave(DelayLine& line, float x, float delay) {
     line.put(x);
     const float y = line.readCubic(std::max(delay, 1.0f));
     line.advance();
     return y;
 }
 
-float tapped(DelayLine& line, float x, int delay) {
+[[gnu::always_inline]] inline float tapped(DelayLine& line, float x, int delay) {
     line.put(x);
     const float y = line.readInteger(delay);
     line.advance();

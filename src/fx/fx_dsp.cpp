@@ -164,13 +164,12 @@ void Biquad::processMono(float* x, int n, int channel) {
     const double b0 = b0_, b1 = b1_, b2 = b2_, a1 = a1_, a2 = a2_;
     for (int i = 0; i < n; ++i) {
         const float in = x[i];
-        const float y =
-            static_cast<float>(b0 * in + b1 * s.x1 + b2 * s.x2 - a1 * s.y1 - a2 * s.y2);
+        const double y = b0 * in + b1 * s.x1 + b2 * s.x2 - a1 * s.y1 - a2 * s.y2;
         s.x2 = s.x1;
         s.x1 = in;
         s.y2 = s.y1;
         s.y1 = y;
-        x[i] = y;
+        x[i] = static_cast<float>(y);
     }
     state_[channel] = s;
 }
@@ -181,10 +180,8 @@ void Biquad::process(float* left, float* right, int n) {
     const double b0 = b0_, b1 = b1_, b2 = b2_, a1 = a1_, a2 = a2_;
     for (int i = 0; i < n; ++i) {
         const float inL = left[i], inR = right[i];
-        const float yL =
-            static_cast<float>(b0 * inL + b1 * l.x1 + b2 * l.x2 - a1 * l.y1 - a2 * l.y2);
-        const float yR =
-            static_cast<float>(b0 * inR + b1 * r.x1 + b2 * r.x2 - a1 * r.y1 - a2 * r.y2);
+        const double yL = b0 * inL + b1 * l.x1 + b2 * l.x2 - a1 * l.y1 - a2 * l.y2;
+        const double yR = b0 * inR + b1 * r.x1 + b2 * r.x2 - a1 * r.y1 - a2 * r.y2;
         l.x2 = l.x1;
         l.x1 = inL;
         l.y2 = l.y1;
@@ -193,8 +190,8 @@ void Biquad::process(float* left, float* right, int n) {
         r.x1 = inR;
         r.y2 = r.y1;
         r.y1 = yR;
-        left[i] = yL;
-        right[i] = yR;
+        left[i] = static_cast<float>(yL);
+        right[i] = static_cast<float>(yR);
     }
     state_[0] = l;
     state_[1] = r;

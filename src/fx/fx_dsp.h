@@ -53,8 +53,8 @@ public:
         s.x2 = s.x1;
         s.x1 = x;
         s.y2 = s.y1;
-        s.y1 = static_cast<float>(y);
-        return s.y1;
+        s.y1 = y;
+        return static_cast<float>(y);
     }
     void clear();
     // Design inputs and coefficients, for tests.
@@ -67,7 +67,8 @@ public:
 
 private:
     struct State {
-        float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        float x1 = 0, x2 = 0;
+        double y1 = 0, y2 = 0; // the recursion stays in double; only outputs round to float
     };
     double b0_ = 1, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
     State state_[2];
