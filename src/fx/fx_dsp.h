@@ -34,7 +34,9 @@ private:
 };
 
 // Stereo biquad, direct form I, coefficients designed in double precision from the Audio EQ
-// Cookbook. A design is skipped when nothing it depends on changed.
+// Cookbook. A design is skipped when nothing it depends on changed. Samples in and out are
+// float; the output history stays double, so the recursion has no float round trip on its
+// critical path.
 class Biquad {
 public:
     enum Type {
