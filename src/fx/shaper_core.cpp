@@ -145,9 +145,11 @@ void ShaperCore::shapePath(const Block& b, const float* inL, const float* inR, i
     lowPass_.process(wl, wr, b.hiCut, frames, sampleRate);
     (oversampled ? highPass_ : plainHighPass_).process(wl, wr, b.lowCut, frames, sampleRate);
 
+    // d holds 1 / (1 + drive): the table types' drive compensation, divided once per block
+    // sample rather than once per oversampled one.
     for (int i = 0; i < frames; ++i) {
-        d[i] = b.drive[i];
-        c[i] = lookupCurve(kShaperDrive, kDrivePoints, d[i] * (kDrivePoints - 1));
+        d[i] = 1.0f / (1.0f + b.drive[i]);
+        c[i] = lookupCurve(kShaperDrive, kDrivePoints, b.drive[i] * (kDrivePoints - 1));
     }
     if (oversampled) {
         stretch(wl, frames, ratio);
@@ -252,13 +254,13 @@ void ShaperCore::shape(int type, float* x, const float* c, const float* d, int n
         for (int i = 0; i < n; ++i) {
             const float k = c[i] * t.scale + t.offset;
             const float u = wrapped(x[i] * k + 0.5f);
-            x[i] = lookupCurve(t.curve, t.size, u * last) * t.gainComp / (1.0f + d[i]);
+            x[i] = lookupCurve(t.curve, t.size, u * last) * t.gainComp * d[i];
         }
     } else {
         for (int i = 0; i < n; ++i) {
             const float k = c[i] * t.scale + t.offset;
             const float u = x[i] * k + 0.5f;
-            x[i] = lookupCurve(t.curve, t.size, u * last) * t.gainComp / (1.0f + d[i]);
+            x[i] = lookupCurve(t.curve, t.size, u * last) * t.gainComp * d[i];
         }
     }
 }

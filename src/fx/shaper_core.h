@@ -63,7 +63,7 @@ private:
     // Types 9 and 10: the crusher, with or without the filters around it.
     void crushPath(const Block& b, const float* inL, const float* inR, int frames,
                    const ScratchBuffers& scratch, float sampleRate, bool oversampled);
-    // Shapes one channel of n samples by `type` with drive curve c and raw drive d. A table
+    // Shapes one channel of n samples by `type` with drive curve c and d = 1 / (1 + drive). A table
     // type turns the channel to exact zeros when its input block was silent.
     void shape(int type, float* x, const float* c, const float* d, int n, bool silent) const;
     // Fills the crusher's per-sample levels and hold (block rate, then stretched).
