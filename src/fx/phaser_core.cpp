@@ -32,6 +32,17 @@ inline float allpass(float& s, float a, float x) {
     return y;
 }
 
+// One channel of a vowel band: both states run twice, a four-step chain from two states.
+inline float runVowelBand(PhaserCore::VowelBand& band, int channel, float a, float x) {
+    float* ap = band.allpass[channel];
+    x = allpass(ap[0], a, x);
+    x = allpass(ap[1], a, x);
+    x = allpass(ap[0], a, x);
+    x = allpass(ap[1], a, x);
+    band.state[channel] = x;
+    return x;
+}
+
 inline float rightPhase(float phase, float offset) {
     const float p = phase + offset;
     return p > 1.0f ? p - 1.0f : p;
@@ -114,24 +125,8 @@ void PhaserCore::runVowel(int frames, float sampleRate, const float* left, const
             const float aL = allpassCoefficient(hz * invRate);
             const float aR = allpassCoefficient((hz + shift) * invRate);
 
-            // Both states run twice: a four-step chain from two states.
-            float xL = k * band.state[0] + inL;
-            float* apL = band.allpass[0];
-            xL = allpass(apL[0], aL, xL);
-            xL = allpass(apL[1], aL, xL);
-            xL = allpass(apL[0], aL, xL);
-            xL = allpass(apL[1], aL, xL);
-            band.state[0] = xL;
-            sumL += xL;
-
-            float xR = k * band.state[1] + inR;
-            float* apR = band.allpass[1];
-            xR = allpass(apR[0], aR, xR);
-            xR = allpass(apR[1], aR, xR);
-            xR = allpass(apR[0], aR, xR);
-            xR = allpass(apR[1], aR, xR);
-            band.state[1] = xR;
-            sumR += xR;
+            sumL += runVowelBand(band, 0, aL, k * band.state[0] + inL);
+            sumR += runVowelBand(band, 1, aR, k * band.state[1] + inR);
         }
         wetLeft[i] = sumL * 0.25f;
         wetRight[i] = sumR * 0.25f;

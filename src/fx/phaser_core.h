@@ -37,10 +37,13 @@ private:
     void runVowel(int frames, float sampleRate, const float* left, const float* right, int mode,
                   const Controls& c, float* wetLeft, float* wetRight);
 
+public:
     struct VowelBand {
         float state[2] = {0, 0};       // last band output per channel (the feedback)
         float allpass[2][2] = {{0, 0}, {0, 0}}; // [channel][first/second state]
     };
+
+private:
 
     float phase_ = 0.0f;
     float feedback_[2] = {0, 0};

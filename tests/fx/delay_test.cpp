@@ -75,20 +75,6 @@ double energyAround(const Signal& x, int centre, int half = 64) {
     return std::sqrt(e);
 }
 
-double maxAbs(const Signal& x) {
-    double m = 0.0;
-    for (float v : x) m = std::max(m, static_cast<double>(std::fabs(v)));
-    return m;
-}
-
-Signal noise(int n, unsigned seed, float amplitude = 0.5f) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> d(-amplitude, amplitude);
-    Signal x(static_cast<std::size_t>(n));
-    for (float& v : x) v = d(rng);
-    return x;
-}
-
 TEST(FxDelay, EchoArrivesAtTheFreeSyncedOrClampedTime) {
     struct Case {
         const char* what;

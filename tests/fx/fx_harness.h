@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <vector>
 
 namespace kolva::test {
@@ -72,6 +74,21 @@ inline std::vector<float> impulse(int n, int at = 0, float amplitude = 1.0f) {
     std::vector<float> x(static_cast<std::size_t>(n), 0.0f);
     if (at >= 0 && at < n) x[static_cast<std::size_t>(at)] = amplitude;
     return x;
+}
+
+// Uniform noise in [-amplitude, amplitude], repeatable by seed.
+inline std::vector<float> noise(int n, unsigned seed, float amplitude = 0.5f) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> d(-amplitude, amplitude);
+    std::vector<float> x(static_cast<std::size_t>(n));
+    for (float& v : x) v = d(rng);
+    return x;
+}
+
+inline double maxAbs(const std::vector<float>& x) {
+    double m = 0.0;
+    for (float v : x) m = std::max(m, static_cast<double>(std::fabs(v)));
+    return m;
 }
 
 inline double rms(const std::vector<float>& x, std::size_t from = 0, std::size_t to = 0) {

@@ -27,20 +27,6 @@ struct Setting {
     float value;
 };
 
-Signal noise(int n, unsigned seed, float amplitude = 0.5f) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> d(-amplitude, amplitude);
-    Signal x(static_cast<std::size_t>(n));
-    for (float& v : x) v = d(rng);
-    return x;
-}
-
-double maxAbs(const Signal& x) {
-    double m = 0.0;
-    for (float v : x) m = std::max(m, static_cast<double>(std::fabs(v)));
-    return m;
-}
-
 // A reverb in `mode`, wet only, no pre-delay.
 struct ReverbRig {
     explicit ReverbRig(int mode = 0, float rate = 44100.0f, int block = 256)
