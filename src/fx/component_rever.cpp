@@ -121,7 +121,9 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
     const float flatLow = toneCoefficient(20000.0f, sampleRate);
     const float floorHigh = toneCoefficientAt(kToneFloor, sampleRate);
     const float syncDelay = syncSeconds(c.division, c.tempo) * sampleRate;
-    Memo lowMemo, highMemo, sizeMemo, dampMemo;
+    Memo lowMemo, highMemo, sizeMemo, dampMemo, mixMemo;
+    int tapDelay[ReverMode::kTaps] = {};
+    int diffDelay[ReverMode::kDiffusers] = {};
 
     DelayLine& pre = lines[first_ + kPre];
     DelayLine* const base = &lines[first_];
@@ -150,21 +152,26 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
             pre.advance();
         }
 
-        const float s = sizeMemo(c.size[i], [](float v) { return lookupCurve01(kSizeCurve, v); });
-        const float decay = m.decayTail[0] + m.decayTail[1] * s;
+        // Size sets the decay and the whole-sample delays of the taps and diffusers; they are
+        // worked out again only when it moves.
+        const float decay = sizeMemo(c.size[i], [&](float v) {
+            const float s = lookupCurve01(kSizeCurve, v);
+            const float tapSize = tapScale * (m.sizeMt[0] + m.sizeMt[1] * s);
+            const float diffSize = k * (m.sizeDiff[0] + m.sizeDiff[1] * s);
+            for (int j = 0; j < m.tapCount; ++j) tapDelay[j] = wholeSamples(tapSize * m.taps[j][0]);
+            for (int j = 0; j < m.diffuserCount; ++j)
+                diffDelay[j] = wholeSamples(diffSize * m.diffusers[j][0]);
+            return m.decayTail[0] + m.decayTail[1] * s;
+        });
 
         float acc = x;
         if (useTaps) {
-            const float scale = tapScale * (m.sizeMt[0] + m.sizeMt[1] * s);
             for (int j = 0; j < m.tapCount; ++j)
-                acc += m.taps[j][1] *
-                       tapped(base[kTap0 + j], x, wholeSamples(scale * m.taps[j][0]));
+                acc += m.taps[j][1] * tapped(base[kTap0 + j], x, tapDelay[j]);
         }
         if (useDiffusion) {
-            const float scale = k * (m.sizeDiff[0] + m.sizeDiff[1] * s);
             for (int j = 0; j < m.diffuserCount; ++j)
-                acc = allPass(base[kDiff0 + j], wholeSamples(scale * m.diffusers[j][0]),
-                              m.diffusers[j][1], acc);
+                acc = allPass(base[kDiff0 + j], diffDelay[j], m.diffusers[j][1], acc);
         }
 
         const float damp = dampMemo(c.damping[i], [&](float v) {
@@ -208,7 +215,7 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
         const float w = (c.width[i] + 1.0f) * 0.5f;
         const float wetL = w * outL + (1.0f - w) * outR;
         const float wetR = w * outR + (1.0f - w) * outL;
-        const float mix = lookupCurve01(kMixCurve, c.mix[i]);
+        const float mix = mixMemo(c.mix[i], [](float v) { return lookupCurve01(kMixCurve, v); });
         left[i] = echoMix(left[i], wetL, mix);
         right[i] = echoMix(right[i], wetR, mix);
     }

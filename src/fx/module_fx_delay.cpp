@@ -31,6 +31,7 @@ float delaySamples(float seconds, float sampleRate) {
 void DelayCore::process(int frames, float sampleRate, float* left, float* right,
                         const Controls& c, DelayLine& lineLeft, DelayLine& lineRight) {
     const float invRate = 1.0f / sampleRate;
+    Memo rateMemo;
     const float syncLeft = syncSeconds(c.divisionLeft, c.tempo);
     const float syncRight = syncSeconds(c.divisionRight, c.tempo);
     // Neutral tone: the band spans the audible range.
@@ -39,7 +40,7 @@ void DelayCore::process(int frames, float sampleRate, float* left, float* right,
     Memo lowMemo, highMemo;
 
     for (int i = 0; i < frames; ++i) {
-        phase_ = advancePhase(phase_, lookupCurve01(kLfoRateHz, c.rate[i]) * invRate);
+        phase_ = advancePhase(phase_, rateMemo(c.rate[i], [&](float r) { return lookupCurve01(kLfoRateHz, r) * invRate; }));
         const float mod = (lfoBase(phase_) - 0.5f) * 0.02f * c.depth[i];
 
         float tL, tR;

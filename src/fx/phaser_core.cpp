@@ -71,12 +71,13 @@ void PhaserCore::process(int frames, float sampleRate, const float* left, const 
 void PhaserCore::runClassic(int frames, float sampleRate, const float* left, const float* right,
                             int stages, const Controls& c, float* wetLeft, float* wetRight) {
     const float invRate = 1.0f / sampleRate;
+    Memo rateMemo;
     float phase = phase_;
     float yL = feedback_[0], yR = feedback_[1];
     float* sL = allpass_[0];
     float* sR = allpass_[1];
     for (int i = 0; i < frames; ++i) {
-        phase = advancePhase(phase, lookupCurve01(kLfoRateHz, c.rate[i]) * invRate);
+        phase = advancePhase(phase, rateMemo(c.rate[i], [&](float r) { return lookupCurve01(kLfoRateHz, r) * invRate; }));
         const float lfoL = lfoWaveform(phase, kLfoShape);
         const float lfoR = lfoWaveform(rightPhase(phase, c.stereo[i] * kStereoPhase), kLfoShape);
         const float centre = c.centre[i];
@@ -106,10 +107,11 @@ void PhaserCore::runClassic(int frames, float sampleRate, const float* left, con
 void PhaserCore::runVowel(int frames, float sampleRate, const float* left, const float* right,
                           int mode, const Controls& c, float* wetLeft, float* wetRight) {
     const float invRate = 1.0f / sampleRate;
+    Memo rateMemo;
     constexpr float kVowelSpan = static_cast<float>(kVowelPoints - 1);
     float phase = phase_;
     for (int i = 0; i < frames; ++i) {
-        phase = advancePhase(phase, lookupCurve01(kLfoRateHz, c.rate[i]) * invRate);
+        phase = advancePhase(phase, rateMemo(c.rate[i], [&](float r) { return lookupCurve01(kLfoRateHz, r) * invRate; }));
         const float lfo = lfoWaveform(phase, kLfoShape);
         const float centre = c.centre[i];
         const float sweep = lfo * (1.0f - centre) * c.depth[i] + centre;
