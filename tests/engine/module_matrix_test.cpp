@@ -82,7 +82,7 @@ TEST_F(Matrix, AmountCurvesByParameterKind) {
     // Amount 0.5 is bipolar 0: nothing, whatever the curve.
     for (int kind = 0; kind <= 5; ++kind)
         EXPECT_NEAR(ModuleMatrix::amountCurve(kind, 0.0f), 0.0f, 1e-7f);
-    // Curve C0: the design's points at both ends and in between.
+    // Curve C0: its fixed points at both ends and in between.
     EXPECT_FLOAT_EQ(ModuleMatrix::amountCurve(0, 1.0f), 1.0f);
     EXPECT_FLOAT_EQ(ModuleMatrix::amountCurve(0, -1.0f), -1.0f);
     EXPECT_NEAR(ModuleMatrix::amountCurve(0, -1.0f + 2.0f / 31.0f), -0.7295f, 1e-5f);
