@@ -118,7 +118,7 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
                         std::min(m.notch[j][0], kNotchCeiling * sampleRate), qAt(m.notch[j][1]),
                         m.notch[j][2], false);
 
-    const float flatLow = toneCoefficient(20000.0f, sampleRate);
+    const float flatLow = onePoleCoefficient(20000.0f, sampleRate);
     const float floorHigh = toneCoefficientAt(kToneFloor, sampleRate);
     const float syncDelay = syncSeconds(c.division, c.tempo) * sampleRate;
     Memo lowMemo, highMemo, sizeMemo, dampMemo, mixMemo;

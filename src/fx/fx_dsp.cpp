@@ -9,21 +9,8 @@
 
 namespace kolva::fx {
 
-void lookupCurveBuffer(float* buffer, const float* table, int size, int n) {
-    const float last = static_cast<float>(size - 1);
-    for (int i = 0; i < n; ++i) buffer[i] = lookupCurve(table, size, buffer[i] * last);
-}
-
 void wrapUnit(float* buffer, int n) {
-    for (int i = 0; i < n; ++i) {
-        const float x = buffer[i];
-        if (x >= 1.0f) {
-            buffer[i] = x - static_cast<float>(static_cast<std::int64_t>(x));
-        } else if (x < 0.0f) {
-            const float m = -x;
-            buffer[i] = 1.0f - (m - static_cast<float>(static_cast<std::int64_t>(m)));
-        }
-    }
+    for (int i = 0; i < n; ++i) buffer[i] = wrapUnit(buffer[i]);
 }
 
 void mixDryWet(float* io, const float* wet, const float* mix, int n) {

@@ -2,14 +2,18 @@
 // Building blocks the effects share: block-wide curve lookups and wraps, the dry/wet mix, the
 // stereo state-variable filter and the stereo biquad. Audio thread only; nothing allocates.
 
+#include <cmath>
 #include <cstdint>
 
 namespace kolva::fx {
 
-// Each x becomes the table read at clamp(x, 0, 1) * (size - 1), linearly interpolated
-// (NaN reads as entry 0).
-void lookupCurveBuffer(float* buffer, const float* table, int size, int n);
-// Keeps the fractional part in [0, 1): x >= 1 becomes x - int(x), x < 0 becomes 1 - frac(-x).
+// Keeps the fractional part: x >= 1 becomes x - int(x), x < 0 becomes 1 - frac(-x). trunc
+// keeps huge values defined where an integer cast would not be.
+inline float wrapUnit(float x) {
+    if (x >= 1.0f) return x - std::trunc(x);
+    if (x < 0.0f) return 1.0f - (-x - std::trunc(-x));
+    return x;
+}
 void wrapUnit(float* buffer, int n);
 // io = io * (1 - mix) + wet * mix, per sample.
 void mixDryWet(float* io, const float* wet, const float* mix, int n);

@@ -10,8 +10,6 @@
 namespace kolva {
 namespace fx {
 
-float toneCoefficient(float hz, float sampleRate) { return onePoleCoefficient(hz, sampleRate); }
-
 float toneCoefficientAt(float x, float sampleRate) {
     return onePoleCoefficient(noteFrequencyAt(x), sampleRate);
 }
@@ -35,8 +33,8 @@ void DelayCore::process(int frames, float sampleRate, float* left, float* right,
     const float syncLeft = syncSeconds(c.divisionLeft, c.tempo);
     const float syncRight = syncSeconds(c.divisionRight, c.tempo);
     // Neutral tone: the band spans the audible range.
-    const float flatLow = toneCoefficient(20000.0f, sampleRate);
-    const float flatHigh = toneCoefficient(20.0f, sampleRate);
+    const float flatLow = onePoleCoefficient(20000.0f, sampleRate);
+    const float flatHigh = onePoleCoefficient(20.0f, sampleRate);
     Memo lowMemo, highMemo;
 
     for (int i = 0; i < frames; ++i) {

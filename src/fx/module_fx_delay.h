@@ -26,8 +26,6 @@ struct EchoTone {
     void clear() { lowPass = highPass = 0.0f; }
 };
 
-// c(f): the one-pole coefficient for `hz` at `sampleRate`.
-float toneCoefficient(float hz, float sampleRate);
 // c(f(x)): the coefficient for the note-frequency scale read at x in 0..1.
 float toneCoefficientAt(float x, float sampleRate);
 

@@ -2,6 +2,7 @@
 
 #include "engine/block_gates.h"
 #include "engine/lookup_curve.h"
+#include "fx/fx_dsp.h"
 #include "fx/shaper_curves.h"
 
 #include <algorithm>
@@ -24,16 +25,6 @@ constexpr double kOutputGainDb = 5.769;
 // Scratch roles (each blockSize * 8 floats).
 constexpr int kWorkL = 0, kWorkR = 1, kRestL = 2, kRestR = 3, kCurve = 4, kDriveRaw = 5,
               kLevels = 6, kHold = 7;
-
-// Fractional part in [0, 1]; negative values count down from 1. trunc keeps huge values safe.
-inline float wrapped(float x) {
-    if (x >= 1.0f) return x - std::trunc(x);
-    if (x < 0.0f) {
-        const float m = -x;
-        return 1.0f - (m - std::trunc(m));
-    }
-    return x;
-}
 
 // Repeats each of the first n samples `factor` times, in place (from the end backwards).
 void stretch(float* x, int n, int factor) {
@@ -253,7 +244,7 @@ void ShaperCore::shape(int type, float* x, const float* c, const float* d, int n
     if (t.wrap) {
         for (int i = 0; i < n; ++i) {
             const float k = c[i] * t.scale + t.offset;
-            const float u = wrapped(x[i] * k + 0.5f);
+            const float u = wrapUnit(x[i] * k + 0.5f);
             x[i] = lookupCurve(t.curve, t.size, u * last) * t.gainComp * d[i];
         }
     } else {
