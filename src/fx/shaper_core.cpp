@@ -100,8 +100,7 @@ void ShaperCore::process(const Block& b, const float* inL, const float* inR, flo
         std::copy_n(scratch[kWorkL], frames, wetL);
         std::copy_n(scratch[kWorkR], frames, wetR);
         if (b.type == kTypeFilterCrush && !b.filteredOnly) {
-            lowPass_.process(wetL, wetR, b.hiCut, frames, sampleRate);
-            plainHighPass_.process(wetL, wetR, b.lowCut, frames, sampleRate);
+            filterBand(b, wetL, wetR, frames, sampleRate, false);
         }
         return;
     }
@@ -117,9 +116,14 @@ void ShaperCore::process(const Block& b, const float* inL, const float* inR, flo
         output_.process(wetL, wetR, frames);
     }
     if (b.type == kTypeFilterCrush && !b.filteredOnly) {
-        lowPass_.process(wetL, wetR, b.hiCut, frames, sampleRate);
-        highPass_.process(wetL, wetR, b.lowCut, frames, sampleRate);
+        filterBand(b, wetL, wetR, frames, sampleRate, true);
     }
+}
+
+void ShaperCore::filterBand(const Block& b, float* left, float* right, int frames,
+                            float sampleRate, bool oversampled) {
+    lowPass_.process(left, right, b.hiCut, frames, sampleRate);
+    (oversampled ? highPass_ : plainHighPass_).process(left, right, b.lowCut, frames, sampleRate);
 }
 
 void ShaperCore::shapePath(const Block& b, const float* inL, const float* inR, int frames,
@@ -133,8 +137,7 @@ void ShaperCore::shapePath(const Block& b, const float* inL, const float* inR, i
 
     std::copy_n(inL, frames, wl);
     std::copy_n(inR, frames, wr);
-    lowPass_.process(wl, wr, b.hiCut, frames, sampleRate);
-    (oversampled ? highPass_ : plainHighPass_).process(wl, wr, b.lowCut, frames, sampleRate);
+    filterBand(b, wl, wr, frames, sampleRate, oversampled);
 
     // d holds 1 / (1 + drive): the table types' drive compensation, divided once per block
     // sample rather than once per oversampled one.
@@ -192,8 +195,7 @@ void ShaperCore::crushPath(const Block& b, const float* inL, const float* inR, i
     std::copy_n(inR, frames, wr);
     // Filtered mode: the band is chosen before the crusher (split mode filters after it).
     if (b.type == kTypeFilterCrush && b.filteredOnly) {
-        lowPass_.process(wl, wr, b.hiCut, frames, sampleRate);
-        (oversampled ? highPass_ : plainHighPass_).process(wl, wr, b.lowCut, frames, sampleRate);
+        filterBand(b, wl, wr, frames, sampleRate, oversampled);
     }
     if (oversampled) {
         stretch(wl, frames, ratio);

@@ -60,6 +60,9 @@ private:
     // Filters, shaping and the split-band mix for types with a shaping step, at either rate.
     void shapePath(const Block& b, const float* inL, const float* inR, int frames,
                    const ScratchBuffers& scratch, float sampleRate, bool oversampled);
+    // The low-pass, then the high-pass of the path (each path keeps its own high-pass state).
+    void filterBand(const Block& b, float* left, float* right, int frames, float sampleRate,
+                    bool oversampled);
     // Types 9 and 10: the crusher, with or without the filters around it.
     void crushPath(const Block& b, const float* inL, const float* inR, int frames,
                    const ScratchBuffers& scratch, float sampleRate, bool oversampled);
