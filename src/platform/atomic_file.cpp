@@ -58,4 +58,18 @@ std::optional<std::vector<unsigned char>> readFile(const std::filesystem::path& 
     return bytes;
 }
 
+FileIdentity fileIdentity(const std::filesystem::path& file) {
+    FileIdentity id;
+    struct stat st {};
+    if (file.empty() || ::stat(file.c_str(), &st) != 0) return id;
+    id.exists = true;
+    id.regular = S_ISREG(st.st_mode);
+    id.device = static_cast<std::uint64_t>(st.st_dev);
+    id.inode = static_cast<std::uint64_t>(st.st_ino);
+    id.size = static_cast<std::uint64_t>(st.st_size);
+    id.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                 static_cast<std::int64_t>(st.st_mtim.tv_nsec);
+    return id;
+}
+
 } // namespace kolva::platform
