@@ -11,6 +11,7 @@ packages=(
     libsndfile1-dev libfftw3-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     binutils python3 locales
+    clang libclang-rt-14-dev
     amsynth
 )
 

@@ -38,6 +38,8 @@ Kolva::Kolva(audioMasterCallback audioMaster)
                           contains(product, "sibelius") || contains(product, "Cakewalk") ||
                           contains(product, "cakewalk"));
     isAbletonHost_ = contains(vendor, "Ableton");
+    // Names the folder that presets converted from this host's old projects go to.
+    chunk().setSourceName(product[0] != '\0' ? product : "host");
 
     setFlag(effFlagsProgramChunks, true);
     setNumInputs(0);
@@ -81,21 +83,27 @@ float Kolva::getParameter(int index) { return PluginBase::getParameter(index); }
 
 void Kolva::setProgram(int program) {
     curProgram_ = program;
-    requestProgramChange(program);
+    postProgramSwitch(program);
 }
 
-void Kolva::getProgramName(char* name) { name[0] = '\0'; }
+void Kolva::getProgramName(char* name) { copyText(name, vst::kMaxProgNameLen + 1, currentProgramName()); }
 
 void Kolva::getParameterLabel(int, char* text) { text[0] = '\0'; }
 void Kolva::getParameterDisplay(int, char* text) { text[0] = '\0'; }
 void Kolva::getParameterName(int, char* text) { text[0] = '\0'; }
 
 int Kolva::getChunk(void** data, bool) {
+    if (data == nullptr) return 0;
     *data = nullptr;
-    return 0;
+    return saveState(data);
 }
 
-int Kolva::setChunk(void*, int byteSize, bool) { return byteSize; }
+int Kolva::setChunk(void* data, int byteSize, bool) {
+    restoreState(data, byteSize);
+    return byteSize;
+}
+
+void Kolva::onStateRestored() { updateDisplay(); }
 
 bool Kolva::getOutputProperties(int index, VstPinProperties* props) {
     if (index < 0 || index > 1) return false;
@@ -187,7 +195,19 @@ float Kolva::textToValue(int, const char* text) {
 int Kolva::processEvents(VstEvents* events) {
     if (blockTooLarge()) return 1;
     markAudioThread();
-    if (!gate_.tryEnterRender()) return 1;
+    if (!gate_.tryEnterRender()) {
+        // A restore or prepare is under way: notes wait for the next block.
+        if (events != nullptr)
+            for (int i = 0; i < events->numEvents; ++i) {
+                const VstEvent* ev = events->events[i];
+                if (ev == nullptr || ev->type != kVstMidiType) continue;
+                const unsigned char* d = reinterpret_cast<const VstMidiEvent*>(ev)->midiData;
+                const int status = d[0] & 0xF0;
+                if (status == 0x80 || status == 0x90)
+                    deferNote(d[1] & 0x7F, status == 0x90 ? (d[2] & 0x7F) : 0);
+            }
+        return 1;
+    }
     APlugin* e = engine();
     if (e != nullptr) {
         e->setParameter(param::kModWheel, parameterTable().descriptor(param::kModWheel).value.load());
@@ -251,7 +271,7 @@ void Kolva::processAccumulating(float**, float** outputs, int frames) {
 }
 
 void Kolva::processBlock(float** outputs, int frames, bool accumulate) {
-    if (blockTooLarge() || engine() == nullptr || frames <= 0) return;
+    if (blockTooLarge() || frames <= 0) return;
     markAudioThread();
     float* outL = outputs != nullptr ? outputs[0] : nullptr;
     float* outR = outputs != nullptr ? outputs[1] : nullptr;
@@ -261,6 +281,10 @@ void Kolva::processBlock(float** outputs, int frames, bool accumulate) {
             if (outL) std::memset(outL, 0, sizeof(float) * static_cast<std::size_t>(frames));
             if (outR) std::memset(outR, 0, sizeof(float) * static_cast<std::size_t>(frames));
         }
+        return;
+    }
+    if (engine() == nullptr) {
+        gate_.exitRender();
         return;
     }
     APlugin& e = *engine();

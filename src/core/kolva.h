@@ -46,6 +46,7 @@ public:
     VstIntPtr vendorSpecific(int code, VstIntPtr value, void* ptr, float opt) override;
     int canDo(char* text) override;
     bool updateDisplay() override;
+    void onStateRestored() override;
 
     virtual bool isFlStudioHost();
     // Host text conversion, the same for every parameter: value x 1000 without decimals.

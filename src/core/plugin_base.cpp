@@ -5,6 +5,7 @@
 #include "engine/module_midi.h"
 #include "engine/tuning_map.h"
 #include "engine/module_stepper.h"
+#include "editor/events.h"
 #include "platform/folders.h"
 
 #include <algorithm>
@@ -21,7 +22,9 @@ PluginBase::PluginBase()
 }
 
 PluginBase::~PluginBase() {
-    idle(); // a learned controller not yet saved still reaches the file
+    eventBus_.unsubscribeAll(this);
+    idleWorkers_.clear();
+    if (learnDirty_.exchange(false)) learn_.save(); // a learned controller still reaches the file
     RenderGate::Change change(gate_);
     engine_.reset();
 }
@@ -37,9 +40,52 @@ void PluginBase::init() {
         learn_.setFilePath(folder / "midi_learn.tbl");
         learn_.load();
     }
+    bank_.setup();
+    config_.load(true);
+    loadInitPreset();
     for (int i = 0; i < kNumParameters; ++i)
         parameters_[i].store(params_.descriptor(i).value.load(std::memory_order_relaxed),
                              std::memory_order_relaxed);
+    // Links in the designed order; there is no workspace database yet.
+    chunk_.setDatabase(nullptr);
+    chunk_.setBank(&bank_);
+    chunk_.setConfig(&config_);
+    chunk_.setTuningHolder(&tuning_);
+    chunk_.setDatabase(nullptr);
+    chunk_.registerControllerValues(nullptr, 0);
+    bank_.setProgramsChangedListener([this](int program) {
+        if (program < 0 || program == bank_.currentProgram()) takeWorkingProgram();
+    });
+    eventBus_.subscribe(eventkind::kOnPresetLoaded, this);
+}
+
+void PluginBase::loadInitPreset() {
+    const std::string name = config_.defaultPresetName();
+    if (name.empty()) {
+        // No user init sound: the built-in defaults and program 0's name stand for it.
+        config_.setDefaultPreset(bank_.workingProgram(0).name(),
+                                 [&] {
+                                     std::array<float, kNumParameters> v{};
+                                     std::copy_n(bank_.resetValues(), kNumParameters, v.begin());
+                                     return v;
+                                 }());
+        return;
+    }
+    const std::array<float, kNumParameters> values = config_.defaultPresetParams();
+    Preset& current = bank_.workingProgram();
+    current.setName(name);
+    current.setAllParameters(values.data());
+    bank_.storedProgram(bank_.currentProgram()).copyFrom(current, 0);
+    for (int i = 0; i < kNumParameters; ++i) params_.convertValue(i, values[i]);
+}
+
+void PluginBase::takeWorkingProgram() {
+    const Preset& current = bank_.workingProgram();
+    for (int i = 0; i < kNumParameters; ++i) {
+        const float v = current.parameter(i);
+        const float engineValue = params_.convertValue(i, v);
+        parameters_[i].store(std::isfinite(v) ? v : engineValue, std::memory_order_relaxed);
+    }
 }
 
 // ---- parameters ----
@@ -105,10 +151,19 @@ void PluginBase::applyAllDirect() {
 }
 
 void PluginBase::applyAllParameters(bool notifyEditor) {
-    if (mustDefer())
-        toEngine_.enqueue({toengine::kApplyAllParameters, 0, 0.0});
-    else
-        applyAllDirect();
+    for (int i = 0; i < kNumParameters; ++i)
+        parameters_[i].store(params_.descriptor(i).value.load(std::memory_order_relaxed),
+                             std::memory_order_relaxed);
+    if (engine_) {
+        RenderGate::Change change(gate_);
+        APlugin& e = *engine_;
+        const float wheel = engineValueOf(param::kModWheel);
+        for (int i = 0; i < kNumParameters; ++i)
+            e.setParameter(i, i == param::kModWheel && wheel != 0.0f ? 0.99f * wheel : engineValueOf(i));
+        e.reset();
+        e.setParameter(param::kModWheel, wheel);
+        e.rebuildRouting();
+    }
     if (notifyEditor && editorOpen()) emitToEditor(toeditor::kRefreshAll, 0, 20.0f);
 }
 
@@ -224,6 +279,81 @@ void PluginBase::requestEditorRefresh() { emitToEditor(toeditor::kRefreshAll, 0,
 
 void PluginBase::idle() {
     if (learnDirty_.exchange(false)) learn_.save();
+    publishPendingProgramChange();
+    idleWorkers_.runPending();
+}
+
+void PluginBase::deferNote(int note, int velocity) {
+    toEngine_.try_enqueue(audioToEngine_, {toengine::kNote, static_cast<std::uint32_t>(note),
+                                           static_cast<double>(velocity)});
+}
+
+// ---- programs and state ----
+
+Config& PluginBase::config() {
+    config_.load(false);
+    return config_;
+}
+
+std::string PluginBase::currentProgramName() {
+    std::string name = bank_.workingProgram().name();
+    if (name.size() > 24) name.resize(24);
+    return name;
+}
+
+void PluginBase::postProgramSwitch(int program) {
+    eventBus_.publish(SwitchPresetEvent::fromHost(SwitchPresetEvent::kByNumber, program, editorOpen()));
+}
+
+// MIDI program changes arrive on the audio thread, which must not touch the bus or load
+// presets: it leaves the request in an atomic that this main-thread call publishes.
+void PluginBase::publishPendingProgramChange() {
+    const int code = pendingProgram_.exchange(-1);
+    if (code == -1) return;
+    const bool open = editorOpen();
+    if (code >= kLearnedCommandBase) {
+        eventBus_.publish(SwitchPresetEvent::fromLearnedCommand(SwitchPresetEvent::kByNumber,
+                                                                code - kLearnedCommandBase, open));
+    } else if (code == kLearnedCommandBase + MidiLearnTable::kNextPreset) {
+        eventBus_.publish(SwitchPresetEvent::fromLearnedCommand(SwitchPresetEvent::kNext, -1, open));
+    } else if (code == kLearnedCommandBase + MidiLearnTable::kPreviousPreset) {
+        eventBus_.publish(SwitchPresetEvent::fromLearnedCommand(SwitchPresetEvent::kPrevious, -1, open));
+    } else if (code >= 0) {
+        eventBus_.publish(SwitchPresetEvent::fromHost(SwitchPresetEvent::kByNumber, code, open));
+    }
+}
+
+int PluginBase::saveState(void** data) {
+    std::lock_guard lock(stateMutex_);
+    Preset& current = bank_.workingProgram();
+    for (int i = 0; i < kNumParameters; ++i)
+        current.setParameter(i, parameters_[i].load(std::memory_order_relaxed));
+    return chunk_.saveState(data);
+}
+
+void PluginBase::restoreState(const void* data, int byteSize) {
+    std::lock_guard lock(stateMutex_);
+    if (data != nullptr && byteSize > 0 && static_cast<std::size_t>(byteSize) <= kMaxChunkBytes)
+        chunk_.restoreState(data, byteSize);
+    // Whatever the chunk made of it, the rest runs: an unreadable chunk re-applies the
+    // unchanged sound.
+    applyTuning();
+    applyAllParameters(true);
+    onStateRestored();
+    if (editorObject_) eventBus_.publish(ReloadChunkEvent{});
+}
+
+void PluginBase::process(const IEvent& event) {
+    if (event.kind() != eventkind::kOnPresetLoaded || editorOpen()) return;
+    const auto& loaded = static_cast<const OnPresetLoadedEvent&>(event);
+    bank_.setCurrentProgram(0);
+    bank_.copyToCurrent(loaded.preset());
+    takeWorkingProgram();
+    // As the editor's "apply all" record does: every value, no engine reset.
+    if (mustDefer())
+        toEngine_.enqueue({toengine::kApplyAllParameters, 0, 0.0});
+    else
+        applyAllDirect();
 }
 
 // ---- audio thread ----
@@ -309,10 +439,10 @@ void PluginBase::handleController(int controller, int value) {
         if (editorOpen()) {
             emitToEditor(toeditor::kSwitchProgram, target, v);
         } else if (target == MidiLearnTable::kProgramSelect) {
-            requestProgramChange(static_cast<int>(v));
+            requestLearnedProgramCommand(static_cast<int>(v));
         } else {
             // Relative steps travel as negative codes; the preset manager resolves them.
-            requestProgramChange(target);
+            requestLearnedProgramCommand(target);
         }
     }
 }

@@ -11,18 +11,28 @@
 // - setBlockSize/setSampleRate/enableEngine/idle: the host's main thread; structural engine
 //   changes are fenced from rendering by a RenderGate.
 // - drainEditorQueue/handleController/publishStatus: audio thread only.
+// - saveState/restoreState (the host's chunk), the event bus, the idle workers, the bank and
+//   the configuration: the host's main thread (and later the editor's). A restore writes the
+//   engine behind the RenderGate, so it never overlaps a block; the audio thread then skips
+//   at most one block instead of waiting.
 
 #include "core/block_status.h"
+#include "core/config.h"
 #include "core/engine_queues.h"
 #include "core/midi_learn.h"
 #include "core/parameter_table.h"
 #include "core/render_gate.h"
 #include "core/tuning_holder.h"
+#include "editor/event_bus.h"
+#include "editor/idle_worker.h"
+#include "presets/bank.h"
+#include "presets/chunk.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -30,17 +40,18 @@ namespace kolva {
 
 class APlugin;
 
-class PluginBase {
+class PluginBase : public IEventProcessor {
 public:
     static constexpr int kOutputFrames = 8192;
     static constexpr float kMaxSampleRate = 768000.0f;
 
     PluginBase();
-    virtual ~PluginBase();
+    ~PluginBase() override;
     PluginBase(const PluginBase&) = delete;
     PluginBase& operator=(const PluginBase&) = delete;
 
-    // Start-up: defaults, MIDI learn table, stored values.
+    // Start-up, in this order: defaults, MIDI learn table, bank, configuration, init preset,
+    // stored values, chunk links, event subscriptions.
     void init();
 
     // ---- parameters ----
@@ -52,7 +63,10 @@ public:
     std::string parameterLabel(int index, int maxLength = 16) const;
     // Display text of `value` for parameter `index`, cut to maxLength - 1 characters.
     std::string parameterDisplay(int index, float value, int maxLength);
-    // Pushes every stored value to the engine again, then rebuilds the modulation routing.
+    // After a program load or restore (never on the audio thread): the stored values are
+    // taken from the descriptors and pushed to the engine, the engine is reset (mod wheel at
+    // 0.99 of its value before the reset and at its value after, so the engine sees a move)
+    // and the routing rebuilt, all behind the RenderGate.
     void applyAllParameters(bool notifyEditor);
     bool isSoundParameterIndex(int index) const;
 
@@ -90,8 +104,28 @@ public:
     // Main-thread housekeeping: persists the MIDI learn table after a learned change.
     void idle();
 
-    // A MIDI program change (or learned program command) waiting for the preset manager.
-    int takePendingProgramChange() { return pendingProgram_.exchange(-1); }
+    // ---- programs and state (host's main thread) ----
+    // The host's chunk: the live sound becomes the current working program, then the chunk
+    // serialises it. The bytes stay valid until the next save.
+    int saveState(void** data);
+    // The restore sequence: chunk, tuning, every value to the engine, display update, and
+    // ReloadChunkEvent when an editor object exists. Bad data keeps the previous sound.
+    void restoreState(const void* data, int byteSize);
+    // Name of the current program, at most 24 characters.
+    std::string currentProgramName();
+    // Publishes SwitchPresetEvent {3, program, (0, 1), editor open} on the event bus.
+    void postProgramSwitch(int program);
+
+    Config& config(); // reloaded first when the file changed
+    Bank& bank() { return bank_; }
+    Chunk& chunk() { return chunk_; }
+    IEventBus& eventBus() { return eventBus_; }
+    IdleWorkerQueue& idleWorkers() { return idleWorkers_; }
+    // Set while an editor object exists (restores then tell it through ReloadChunkEvent).
+    void setEditorObjectExists(bool exists) { editorObject_ = exists; }
+
+    // Event processor: a preset loaded while the editor is closed becomes the sound.
+    void process(const IEvent& event) override;
     // Notes played by the host since start (for the editor's activity light).
     unsigned noteActivity() const { return noteActivity_.load(std::memory_order_relaxed); }
 
@@ -112,7 +146,16 @@ protected:
     float* outputRight() { return outputRight_; }
 
     void setReleaseNotesOnStop(bool on) { releaseNotesOnStop_ = on; }
+    // Audio thread: a MIDI program change (or learned command) for the main thread, which
+    // publishes it on the event bus in idle(). Only the latest request is kept.
     void requestProgramChange(int program) { pendingProgram_.store(program); }
+    void requestLearnedProgramCommand(int code) { pendingProgram_.store(kLearnedCommandBase + code); }
+    // Audio thread, while a structural change holds the RenderGate: notes wait in the
+    // editor->engine queue for the next block instead of being lost (a lost note-off would
+    // hang a note).
+    void deferNote(int note, int velocity);
+    // Host notification after a restore (Kolva asks the host to update its display).
+    virtual void onStateRestored() {}
     void countNoteActivity() { noteActivity_.fetch_add(1, std::memory_order_relaxed); }
 
     RenderGate gate_;
@@ -120,7 +163,14 @@ protected:
     float storedTempo_ = 120.0f;
 
 private:
+    static constexpr int kLearnedCommandBase = 1000;
+    static constexpr std::size_t kMaxChunkBytes = 64u << 20;
+
     bool mustDefer() const;
+    void publishPendingProgramChange();
+    // The current working program's values become the descriptors' and the stored values.
+    void takeWorkingProgram();
+    void loadInitPreset();
     void applyAllDirect();
     // Hands the tuning to the engine's voices, fenced from rendering.
     void applyTuning();
@@ -132,6 +182,13 @@ private:
     MidiLearnTable learn_;
     std::atomic<bool> learnDirty_{false};
     TuningHolder tuning_;
+    Bank bank_{params_};
+    Config config_;
+    Chunk chunk_;
+    EventBus eventBus_;
+    IdleWorkerQueue idleWorkers_;
+    std::mutex stateMutex_; // save and restore as whole sequences
+    bool editorObject_ = false;
 
     std::atomic<bool> blockTooLarge_{false};
     bool releaseNotesOnStop_ = false;

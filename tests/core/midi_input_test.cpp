@@ -97,10 +97,22 @@ TEST_F(MidiInput, AllNotesOffAndAllSoundOffControllers) {
     EXPECT_EQ(e.allSoundOffCountdown(), 2);
 }
 
-TEST_F(MidiInput, ProgramChangeIsHandedToThePresetSide) {
+TEST_F(MidiInput, ProgramChangeReachesTheBusOnTheMainThreadOnly) {
+    SwitchRecorder bus(kolvaOf(p).eventBus());
     p.sendMidi({{0, {0xC0, 5, 0}}});
-    EXPECT_EQ(kolvaOf(p).takePendingProgramChange(), 5);
-    EXPECT_EQ(kolvaOf(p).takePendingProgramChange(), -1);
+    EXPECT_TRUE(bus.seen.empty()); // nothing published from the audio thread
+    p.dispatch(effIdle);
+    ASSERT_EQ(bus.seen.size(), 1u);
+    EXPECT_EQ(bus.seen[0].mode, SwitchPresetEvent::kByNumber);
+    EXPECT_EQ(bus.seen[0].program, 5);
+    EXPECT_EQ(bus.seen[0].learned, 0);
+    EXPECT_EQ(bus.seen[0].noHistory, 1);
+    p.dispatch(effIdle);
+    EXPECT_EQ(bus.seen.size(), 1u); // handed over once
+
+    // The host's program-select opcode changes nothing: the plug-in reports no programs.
+    p.dispatch(effSetProgram, 0, 7);
+    EXPECT_EQ(bus.seen.size(), 1u);
 }
 
 TEST_F(MidiInput, MalformedEventListsAreSurvived) {

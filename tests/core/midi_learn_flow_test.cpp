@@ -93,12 +93,19 @@ TEST_F(MidiLearnFlow, EditorIsToldAboutLearningAndLearnedChanges) {
 
 TEST_F(MidiLearnFlow, PresetCommandsWithTheEditorClosedBecomeProgramRequests) {
     Kolva& k = kolvaOf(p);
+    SwitchRecorder bus(k.eventBus());
     k.midiLearn().arm(MidiLearnTable::kNextPreset);
     p.sendMidi({cc(24, 127)}); // a switch: stays "next preset"
     EXPECT_EQ(k.midiLearn().binding(24), MidiLearnTable::kNextPreset);
-    EXPECT_EQ(k.takePendingProgramChange(), MidiLearnTable::kNextPreset);
+    p.dispatch(effIdle);
+    ASSERT_EQ(bus.seen.size(), 1u);
+    EXPECT_EQ(bus.seen[0].mode, SwitchPresetEvent::kNext);
+    EXPECT_EQ(bus.seen[0].program, -1);
+    EXPECT_EQ(bus.seen[0].learned, 1); // learned commands keep their history entry
+    EXPECT_EQ(bus.seen[0].noHistory, 0);
     p.sendMidi({cc(24, 0)}); // release: no step
-    EXPECT_EQ(k.takePendingProgramChange(), -1);
+    p.dispatch(effIdle);
+    EXPECT_EQ(bus.seen.size(), 1u);
 }
 
 } // namespace

@@ -195,12 +195,19 @@ TEST(VstDispatch, UnknownOpcodesAndNullPointersAreHarmless) {
     EXPECT_EQ(p.dispatch(effEditGetRect, 0, 0, &rect), 0);
     EXPECT_EQ(rect, nullptr);
     EXPECT_EQ(p.dispatch(effEditOpen, 0, 0, nullptr), 0);
-    // The chunk is empty until state is stored, and a restore of junk is survived.
-    void* data = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(p.dispatch(effGetChunk, 0, 0, &data), 0);
+    // A chunk request without a place to put the address is refused; a restore of junk
+    // (or of a negative size) is survived and keeps the sound.
+    EXPECT_EQ(p.dispatch(effGetChunk, 0, 0, nullptr), 0);
+    void* data = nullptr;
+    const auto size = p.dispatch(effGetChunk, 0, 0, &data);
+    ASSERT_GT(size, 0);
+    const std::string before(static_cast<const char*>(data), static_cast<std::size_t>(size));
     char junk[] = "not a kolva chunk";
     EXPECT_EQ(p.dispatch(effSetChunk, 0, sizeof junk, junk), static_cast<VstIntPtr>(sizeof junk));
     EXPECT_EQ(p.dispatch(effSetChunk, 0, -5, junk), 0);
+    EXPECT_EQ(p.dispatch(effSetChunk, 0, 10, nullptr), 0);
+    const auto after = p.dispatch(effGetChunk, 0, 0, &data);
+    EXPECT_EQ(std::string(static_cast<const char*>(data), static_cast<std::size_t>(after)), before);
 }
 
 TEST(VstDispatch, ParameterIndicesAndValuesOutOfRange) {
