@@ -7,6 +7,11 @@
 //   "mono"     one output only
 //   "nan"      the first sample of every block on output 0 is NaN
 //   "as-kolva" Kolva's unique ID and parameter count, with empty parameter names
+//   "nochunk"  no programChunks flag
+//   "nostate"  effGetChunk hands back nothing
+// Its state chunk is its parameter values (32-bit floats) followed by whatever bytes beyond
+// them the last effSetChunk brought; a shorter chunk is kept whole without touching the
+// parameters.
 // It echoes the host's product string and reports the host version seen during creation
 // as its vendor version; effVendorSpecific(opcode) relays a callback to the host.
 
@@ -14,6 +19,7 @@
 
 #include <fst.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -31,7 +37,10 @@ struct Fake {
     VstIntPtr versionAtCreation = 0;
     bool nan = false;
     bool kolva = false;
+    bool noState = false;
     std::vector<float> params;
+    std::vector<unsigned char> extra;           // chunk bytes beyond the parameters
+    std::vector<unsigned char> chunk;           // what effGetChunk handed out last
     std::vector<std::pair<int, float>> pending; // frame in the block, value
 };
 
@@ -62,6 +71,30 @@ void handleEvents(Fake* f, const VstEvents* events) {
     }
 }
 
+VstIntPtr getChunk(Fake* f, void** data) {
+    if (f->noState || data == nullptr) return 0;
+    const std::size_t paramBytes = f->params.size() * sizeof(float);
+    f->chunk.resize(paramBytes + f->extra.size());
+    std::memcpy(f->chunk.data(), f->params.data(), paramBytes);
+    std::copy(f->extra.begin(), f->extra.end(), f->chunk.begin() + static_cast<long>(paramBytes));
+    *data = f->chunk.data();
+    return static_cast<VstIntPtr>(f->chunk.size());
+}
+
+VstIntPtr setChunk(Fake* f, const void* data, VstIntPtr size) {
+    if (data == nullptr || size <= 0) return 0;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    const std::size_t paramBytes = f->params.size() * sizeof(float);
+    const auto n = static_cast<std::size_t>(size);
+    if (n < paramBytes) {
+        f->extra.assign(bytes, bytes + n);
+    } else {
+        std::memcpy(f->params.data(), bytes, paramBytes);
+        f->extra.assign(bytes + paramBytes, bytes + n);
+    }
+    return size;
+}
+
 VstIntPtr dispatcher(AEffect* e, int opcode, int index, VstIntPtr value, void* ptr, float opt) {
     auto* f = static_cast<Fake*>(e->object);
     switch (opcode) {
@@ -77,6 +110,10 @@ VstIntPtr dispatcher(AEffect* e, int opcode, int index, VstIntPtr value, void* p
     case vst::kEffGetProductString:
         copyOut(ptr, f->hostProduct);
         return 1;
+    case vst::kEffGetChunk:
+        return getChunk(f, static_cast<void**>(ptr));
+    case vst::kEffSetChunk:
+        return setChunk(f, ptr, value);
     case vst::kEffGetVendorVersion:
         return f->versionAtCreation;
     case vst::kEffVendorSpecific:
@@ -107,6 +144,11 @@ void setParameter(AEffect* e, int index, float value) {
     if (index >= 0 && index < static_cast<int>(f->params.size())) f->params[index] = value;
 }
 
+float getParameter(AEffect* e, int index) {
+    auto* f = static_cast<Fake*>(e->object);
+    return index >= 0 && index < static_cast<int>(f->params.size()) ? f->params[index] : 0.0f;
+}
+
 [[maybe_unused]] AEffect* create(audioMasterCallback master) {
     // Like real plug-ins, ask the host about itself before the record is handed over, into
     // a buffer of the interface's size so that an overlong answer shows under ASan.
@@ -126,15 +168,18 @@ void setParameter(AEffect* e, int index, float value) {
     f->versionAtCreation = master(nullptr, vst::kHostVersion, 0, 0, nullptr, 0.0f);
     f->nan = product.find("nan") != std::string::npos;
     f->kolva = product.find("as-kolva") != std::string::npos;
+    f->noState = product.find("nostate") != std::string::npos;
 
     AEffect& e = f->effect;
     e.magic = vst::kEffectMagic;
     e.dispatcher = &dispatcher;
     e.setParameter = &setParameter;
+    e.getParameter = &getParameter;
     e.processReplacing = &processReplacing;
     e.numOutputs = product.find("mono") != std::string::npos ? 1 : 3;
     e.numParams = f->kolva ? 725 : 2;
     e.flags = vst::kFlagCanReplacing | vst::kFlagIsSynth;
+    if (product.find("nochunk") == std::string::npos) e.flags |= vst::kFlagProgramChunks;
     e.uniqueID = f->kolva ? vst::fourCC('K', 'o', 'l', '2') : vst::fourCC('F', 'a', 'k', 'e');
     f->params.assign(static_cast<std::size_t>(e.numParams), 0.0f);
     return &e;

@@ -1,5 +1,7 @@
 // kolva-render: a command-line VST 2.4 host. Loads a plug-in, plays a MIDI file and/or a
-// note list through it block by block and writes a stereo float WAV file.
+// note list through it block by block and writes a stereo float WAV file. It can also set
+// Kolva's sound from a preset file or the plug-in's state from a state file beforehand, and
+// save them afterwards.
 
 #include "host/block_renderer.h"
 #include "host/midi_file.h"
@@ -8,6 +10,7 @@
 #include "render/level_meter.h"
 #include "render/param_assign.h"
 #include "render/plugin_info.h"
+#include "render/preset_io.h"
 #include "render/render_options.h"
 #include "render/wav_writer.h"
 #include "util/number_text.h"
@@ -17,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,12 +78,77 @@ std::string levelText(const render::LevelMeter& m) {
            "), rms " + render::decibelText(m.rms()) + " dBFS (" + formatFixed(m.rms(), 6) + ")";
 }
 
+struct RenderResult {
+    std::int64_t frames = 0;
+    double cpuSeconds = 0.0;
+    render::LevelMeter left, right;
+};
+
+// Plays the events into the WAV file; the plug-in stays on for the caller to switch off.
+int renderToFile(host::PluginHost& plugin, const render::RenderOptions& options,
+                 const host::TempoMap& tempo, const std::vector<host::MidiMessage>& messages,
+                 std::int64_t totalFrames, render::WavWriter& wav, RenderResult& result) {
+    std::string error;
+    if (plugin.effect().numOutputs == 0 && !options.quiet)
+        std::fputs("kolva-render: warning: the plug-in has no outputs; writing silence\n", stderr);
+    if (!wav.open(options.outputPath, static_cast<int>(std::lround(options.sampleRate)),
+                  options.blockSize, error))
+        return fail(kExitOutput, error);
+
+    host::BlockRenderer renderer(plugin, tempo, messages);
+    ProgressBar progress(!options.quiet && ::isatty(STDERR_FILENO) == 1);
+    while (renderer.position() < totalFrames) {
+        int frames = static_cast<int>(
+            std::min<std::int64_t>(options.blockSize, totalFrames - renderer.position()));
+        renderer.renderBlock(frames);
+        result.left.add(renderer.left(), frames);
+        result.right.add(renderer.right(), frames);
+        if (!wav.write(renderer.left(), renderer.right(), frames, error)) {
+            progress.finish();
+            return fail(kExitOutput, error);
+        }
+        progress.update(renderer.position(), totalFrames);
+    }
+    progress.finish();
+    result.frames = totalFrames;
+    result.cpuSeconds = renderer.cpuSeconds();
+    return kExitOk;
+}
+
+std::string renderSummary(const render::RenderOptions& options, const RenderResult& r) {
+    double audioSeconds = static_cast<double>(r.frames) / options.sampleRate;
+    std::string s;
+    s += "output: " + options.outputPath + "\n";
+    s += "duration: " + formatFixed(audioSeconds, 3) + " s (" + formatInt(r.frames) + " frames)\n";
+    s += "sample rate: " + formatFixed(options.sampleRate, 0) + " Hz\n";
+    s += "block size: " + formatInt(options.blockSize) + "\n";
+    s += "left: " + levelText(r.left) + "\n";
+    s += "right: " + levelText(r.right) + "\n";
+    s += "non-finite samples: " + formatInt(r.left.nonFinite() + r.right.nonFinite()) + "\n";
+    s += "cpu seconds: " + formatFixed(r.cpuSeconds, 4) + "\n";
+    s += "realtime factor: " +
+         (r.cpuSeconds > 0.0 ? formatFixed(audioSeconds / r.cpuSeconds, 1) : std::string("inf")) +
+         "\n";
+    return s;
+}
+
 int run(const render::RenderOptions& options) {
-    // Inputs first: a bad file should not cost a plug-in load.
+    // Inputs first: a bad file should not cost a plug-in load, and nothing is rendered or
+    // written before every input has been read.
     host::MidiSong song;
     std::string error;
     if (!options.midiPath.empty() && !host::readMidiFile(options.midiPath, song, error))
         return fail(kExitInput, error);
+    std::optional<Preset> preset;
+    if (!options.presetPath.empty()) {
+        preset = render::loadPresetFile(options.presetPath, options.program, error);
+        if (!preset) return fail(kExitInput, error);
+    }
+    std::optional<std::vector<unsigned char>> state;
+    if (!options.stateInPath.empty()) {
+        state = render::readStateFile(options.stateInPath, error);
+        if (!state) return fail(kExitInput, error);
+    }
     std::vector<host::MidiMessage> messages = song.events;
     std::vector<host::MidiMessage> notes = host::noteListMessages(options.notes);
     messages.insert(messages.end(), notes.begin(), notes.end());
@@ -108,9 +177,32 @@ int run(const render::RenderOptions& options) {
     plugin->setSampleRate(options.sampleRate);
     plugin->setBlockSize(options.blockSize);
     if (options.info) print(render::pluginInfoText(*plugin));
-    if (options.outputPath.empty()) return kExitOk;
+    const bool renders = render::rendersAudio(options);
+    const bool savesPreset = !options.savePresetPath.empty();
+    const bool savesState = !options.stateOutPath.empty();
+    if (!renders && !savesPreset && !savesState) return kExitOk;
+    if ((preset || savesPreset) && !render::checkPresetPlugin(*plugin, error))
+        return fail(kExitPlugin, error);
+    if ((state || savesState) && !render::checkStatePlugin(*plugin, error))
+        return fail(kExitPlugin, error);
 
+    // As a host restores a project: the saved state, then the sound, then single changes.
+    if (state) {
+        render::restoreState(*plugin, *state);
+        if (!options.quiet)
+            print("state: " + options.stateInPath + " (" +
+                  formatInt(static_cast<long long>(state->size())) + " bytes)\n");
+    }
     plugin->setActive(true);
+    if (preset) {
+        render::sendPreset(*plugin, *preset);
+        if (!options.quiet)
+            print("preset: " + options.presetPath +
+                  (render::presetFileType(options.presetPath) == render::PresetFileType::Kbf
+                       ? " program " + formatInt(options.program)
+                       : std::string()) +
+                  " \"" + preset->name() + "\"\n");
+    }
     render::ParameterResolver resolver(*plugin);
     for (const std::string& setting : options.parameters) {
         render::ParameterAssignment assignment;
@@ -120,50 +212,36 @@ int run(const render::RenderOptions& options) {
             print("param " + formatInt(assignment.index) + " (" + assignment.name +
                   ") = " + formatFixed(assignment.value, 6) + "\n");
     }
-    if (plugin->effect().numOutputs == 0 && !options.quiet)
-        std::fputs("kolva-render: warning: the plug-in has no outputs; writing silence\n", stderr);
 
     render::WavWriter wav;
-    if (!wav.open(options.outputPath, static_cast<int>(std::lround(options.sampleRate)),
-                  options.blockSize, error))
-        return fail(kExitOutput, error);
-
-    host::BlockRenderer renderer(*plugin, tempo, messages);
-    render::LevelMeter left, right;
-    ProgressBar progress(!options.quiet && ::isatty(STDERR_FILENO) == 1);
-    while (renderer.position() < totalFrames) {
-        int frames = static_cast<int>(
-            std::min<std::int64_t>(options.blockSize, totalFrames - renderer.position()));
-        renderer.renderBlock(frames);
-        left.add(renderer.left(), frames);
-        right.add(renderer.right(), frames);
-        if (!wav.write(renderer.left(), renderer.right(), frames, error)) {
-            progress.finish();
-            return fail(kExitOutput, error);
-        }
-        progress.update(renderer.position(), totalFrames);
+    RenderResult result;
+    if (renders) {
+        if (int code = renderToFile(*plugin, options, tempo, messages, totalFrames, wav, result);
+            code != kExitOk)
+            return code;
     }
-    progress.finish();
-    const double cpuSeconds = renderer.cpuSeconds();
     plugin->setActive(false);
+    if (renders && !wav.close(error)) return fail(kExitOutput, error);
+
+    // The state is fetched first: a plug-in that hands back none leaves no preset file either.
+    std::optional<std::vector<unsigned char>> stateOut;
+    if (savesState) {
+        stateOut = render::fetchState(*plugin, error);
+        if (!stateOut) return fail(kExitPlugin, error);
+    }
+    if (savesPreset && !render::savePluginPreset(*plugin, options.savePresetPath,
+                                                 preset ? &*preset : nullptr, error))
+        return fail(kExitOutput, error);
+    if (stateOut && !render::writeStateFile(options.stateOutPath, *stateOut, error))
+        return fail(kExitOutput, error);
     plugin.reset(); // close and unload before reporting
-    if (!wav.close(error)) return fail(kExitOutput, error);
 
     if (!options.quiet) {
-        double audioSeconds = static_cast<double>(totalFrames) / options.sampleRate;
-        std::string s;
-        s += "output: " + options.outputPath + "\n";
-        s += "duration: " + formatFixed(audioSeconds, 3) + " s (" + formatInt(totalFrames) +
-             " frames)\n";
-        s += "sample rate: " + formatFixed(options.sampleRate, 0) + " Hz\n";
-        s += "block size: " + formatInt(options.blockSize) + "\n";
-        s += "left: " + levelText(left) + "\n";
-        s += "right: " + levelText(right) + "\n";
-        s += "non-finite samples: " + formatInt(left.nonFinite() + right.nonFinite()) + "\n";
-        s += "cpu seconds: " + formatFixed(cpuSeconds, 4) + "\n";
-        s += "realtime factor: " +
-             (cpuSeconds > 0.0 ? formatFixed(audioSeconds / cpuSeconds, 1) : std::string("inf")) +
-             "\n";
+        std::string s = renders ? renderSummary(options, result) : std::string();
+        if (savesPreset) s += "preset saved: " + options.savePresetPath + "\n";
+        if (stateOut)
+            s += "state saved: " + options.stateOutPath + " (" +
+                 formatInt(static_cast<long long>(stateOut->size())) + " bytes)\n";
         print(s);
     }
     return kExitOk;

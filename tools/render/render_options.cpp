@@ -1,5 +1,6 @@
 #include "render/render_options.h"
 
+#include "render/preset_io.h"
 #include "util/number_text.h"
 
 #include <charconv>
@@ -30,12 +31,16 @@ bool parseInteger(const std::string& text, int low, int high, int& out) {
 std::string usageText() {
     return R"(Usage: kolva-render PLUGIN.so [MIDI.mid] [--notes LIST] -o OUT.wav [options]
        kolva-render PLUGIN.so --info
+       kolva-render KOLVA.so [--preset FILE] [--state-in FILE] [--param ...]
+                    --save-preset OUT.kpf2 | --state-out FILE
 
 Loads a VST 2.4 plug-in, plays a Standard MIDI File and/or a note list through it and
-writes the result as a stereo 32-bit float WAV file.
+writes the result as a stereo 32-bit float WAV file. Without a MIDI file, notes and -o,
+nothing is rendered and only the preset and state options act.
 
 Options:
-  -o, --output FILE       WAV file to write (required unless --info is given)
+  -o, --output FILE       WAV file to write (required to play; may be left out with
+                          --info, --save-preset or --state-out)
   --notes LIST            notes to play, comma separated: NOTE@START+DURATION[:VELOCITY]
                           NOTE is 0-127 or a name (C4 = 60, A4 = 69, F#3, Bb2, C-1);
                           START and DURATION in seconds; VELOCITY 1-127 (default 100).
@@ -50,20 +55,32 @@ Options:
                           normalised number 0-1 or, for Kolva's enumerated parameters,
                           an option word (e.g. --param mode=poly_2), which wins
                           over a number when the word list holds numbers
+  --preset FILE           a Kolva sound whose 725 values are sent before the --param
+                          settings: a preset file (.kpf2), a legacy preset (.kpf) or
+                          a program of a legacy bank (.kbf, see --program)
+  --program N             the program of the .kbf to use, 0-127, counted from 0
+                          (default 0)
+  --save-preset FILE.kpf2 at the end, write the plug-in's 725 values as a preset file
+                          named after FILE (keeps the author, tags etc. of --preset)
+  --state-in FILE         hand the file's bytes to the plug-in as its saved state
+                          (effSetChunk) before --preset and --param
+  --state-out FILE        at the end, write the plug-in's state (effGetChunk) to FILE
   --host-product TEXT     product string the host reports (default kolva-render)
   --host-vendor TEXT      vendor string the host reports (default Kolva)
   --info                  print the plug-in's properties
   --quiet                 no progress bar and no summary
   -h, --help              this text
 
-Exit codes: 0 ok, 2 usage error, 3 plug-in load failure, 4 input file error,
-5 output error.
+Exit codes: 0 ok, 2 usage error, 3 plug-in load failure (or a plug-in that cannot
+take presets or state), 4 input file error, 5 output error. Nothing is rendered or
+written when a preset or state file cannot be read.
 )";
 }
 
 bool parseRenderOptions(std::span<const std::string> args, RenderOptions& options,
                         std::string& error) {
     std::vector<std::string> positional;
+    bool programGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
         std::string value;
@@ -143,6 +160,25 @@ bool parseRenderOptions(std::span<const std::string> args, RenderOptions& option
                 return false;
             }
             options.parameters.push_back(value);
+        } else if (arg == "--preset" || arg == "--save-preset" || arg == "--state-in" ||
+                   arg == "--state-out") {
+            if (!takeValue()) return false;
+            if (value.empty()) {
+                error = "empty file name for " + arg;
+                return false;
+            }
+            std::string& target = arg == "--preset"        ? options.presetPath
+                                  : arg == "--save-preset" ? options.savePresetPath
+                                  : arg == "--state-in"    ? options.stateInPath
+                                                           : options.stateOutPath;
+            target = value;
+        } else if (arg == "--program") {
+            if (!takeValue()) return false;
+            if (!parseInteger(value, 0, 127, options.program)) {
+                error = "--program must be a program number between 0 and 127";
+                return false;
+            }
+            programGiven = true;
         } else if (arg == "--host-product") {
             if (!takeValue()) return false;
             options.hostProduct = value;
@@ -168,7 +204,25 @@ bool parseRenderOptions(std::span<const std::string> args, RenderOptions& option
     }
     options.pluginPath = positional[0];
     if (positional.size() == 2) options.midiPath = positional[1];
-    if (options.outputPath.empty() && !options.info) {
+
+    if (!options.presetPath.empty() &&
+        presetFileType(options.presetPath) == PresetFileType::Unknown) {
+        error = "--preset needs a .kpf2, .kpf or .kbf file, got \"" + options.presetPath + "\"";
+        return false;
+    }
+    if (programGiven && presetFileType(options.presetPath) != PresetFileType::Kbf) {
+        error = "--program selects a program of a .kbf bank given with --preset";
+        return false;
+    }
+    if (!options.savePresetPath.empty() &&
+        presetFileType(options.savePresetPath) != PresetFileType::Kpf2) {
+        error = "--save-preset writes a .kpf2 file, got \"" + options.savePresetPath + "\"";
+        return false;
+    }
+    // Playing needs somewhere to put the sound; saving a preset or state alone does not.
+    const bool plays = !options.midiPath.empty() || !options.notes.empty();
+    const bool saves = !options.savePresetPath.empty() || !options.stateOutPath.empty();
+    if (options.outputPath.empty() && (plays || (!options.info && !saves))) {
         error = "no output file given (-o OUT.wav)";
         return false;
     }
