@@ -151,9 +151,16 @@ void PluginBase::applyAllDirect() {
 }
 
 void PluginBase::applyAllParameters(bool notifyEditor) {
-    for (int i = 0; i < kNumParameters; ++i)
-        parameters_[i].store(params_.descriptor(i).value.load(std::memory_order_relaxed),
-                             std::memory_order_relaxed);
+    // The stored values follow the descriptors. A stored value that already decodes to its
+    // descriptor's value stays as the host or the state wrote it, so a host reads back after a
+    // restore exactly what it saved (an option value past the list's end included).
+    const auto& defs = parameterDefs();
+    for (int i = 0; i < kNumParameters; ++i) {
+        const float d = params_.descriptor(i).value.load(std::memory_order_relaxed);
+        const float stored = parameters_[i].load(std::memory_order_relaxed);
+        if (!std::isfinite(stored) || ParameterTable::decode(defs[static_cast<std::size_t>(i)], stored) != d)
+            parameters_[i].store(d, std::memory_order_relaxed);
+    }
     if (engine_) {
         RenderGate::Change change(gate_);
         APlugin& e = *engine_;
