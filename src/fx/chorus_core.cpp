@@ -83,8 +83,10 @@ void ChorusCore::process(int frames, float sampleRate, const float* left, const 
     std::copy(left, left + frames, buffers.inLeft);
     std::copy(right, right + frames, buffers.inRight);
     if (mode < kEnsembleMode)
-        lowPass_.process(buffers.inLeft, buffers.inRight, controls.hicut, frames, sampleRate);
-    highPass_.process(buffers.inLeft, buffers.inRight, controls.lowcut, frames, sampleRate);
+        SvfFilter::processPair(lowPass_, highPass_, buffers.inLeft, buffers.inRight,
+                               controls.hicut, controls.lowcut, frames, sampleRate);
+    else
+        highPass_.process(buffers.inLeft, buffers.inRight, controls.lowcut, frames, sampleRate);
 
     if (mode < 4)
         runVoices(frames, sampleRate, mode, controls, lines, buffers);
@@ -166,46 +168,116 @@ void ChorusCore::runMultiRate(int frames, float sampleRate, int mode, const Cont
     }
 }
 
-void ChorusCore::runEnsemble(int frames, float sampleRate, const Controls& c,
-                             DelayLineRegistry& lines, const Buffers& b) {
-    // Two taps per channel moving in opposite directions, the second subtracted.
-    DelayLine& tap1 = lines[0];
-    DelayLine& tap2 = lines[1];
-    DelayLine& tap3 = lines[kVoices];
-    DelayLine& tap4 = lines[kVoices + 1];
+void ChorusCore::ensembleDelays(int frames, float sampleRate, const Controls& c,
+                                float* const* delays) {
+    // The LFO phase sample by sample (parked in delays[0]), then the delays four samples at a
+    // time: the waveform at shape 0 for both channels (the triangle; its cosine term weighs
+    // 0 x a table value and adds exactly +0), the base from the clamped delay control, and each
+    // tap's share of it.
     const float invRate = 1.0f / sampleRate;
     float phase = phase_;
+    for (int i = 0; i < frames; ++i) {
+        phase = advancePhase(phase, kEnsembleRateHz * c.rate[i] * invRate);
+        delays[0][i] = phase;
+    }
+    phase_ = phase;
+
+    const __m128 one = _mm_set1_ps(1.0f), two = _mm_set1_ps(2.0f), half = _mm_set1_ps(0.5f);
+    const auto triangles = [&](__m128 p) {
+        const __m128 rising = _mm_cmple_ps(p, half);
+        return _mm_or_ps(_mm_and_ps(rising, _mm_mul_ps(two, p)),
+                         _mm_andnot_ps(rising, _mm_mul_ps(two, _mm_sub_ps(one, p))));
+    };
+    const __m128 span = _mm_set1_ps(sampleRate * kEnsembleSeconds);
+    const __m128 lowest = _mm_set1_ps(kEnsembleMinDelay);
+    const auto four = [&](__m128 p, __m128 wide, __m128 depth, __m128 delay, __m128* d) {
+        __m128 shifted = _mm_add_ps(p, _mm_mul_ps(wide, _mm_set1_ps(kSpreadPhase)));
+        shifted = _mm_sub_ps(shifted, _mm_and_ps(_mm_cmpgt_ps(shifted, one), one));
+        const __m128 l = _mm_mul_ps(triangles(p), depth);
+        const __m128 r = _mm_mul_ps(triangles(shifted), depth);
+        const __m128 offset = _mm_mul_ps(wide, _mm_set1_ps(kEnsembleOffset));
+        // clampTo(delay, lowest, 1): NaN goes to the low end.
+        const __m128 held = _mm_or_ps(
+            _mm_and_ps(_mm_cmpgt_ps(delay, lowest), _mm_min_ps(delay, one)),
+            _mm_andnot_ps(_mm_cmpgt_ps(delay, lowest), lowest));
+        const __m128 base = _mm_mul_ps(span, held);
+        d[0] = _mm_mul_ps(_mm_mul_ps(base, _mm_add_ps(l, one)), half);
+        d[1] = _mm_mul_ps(_mm_mul_ps(base, _mm_sub_ps(two, l)), half);
+        d[2] = _mm_mul_ps(base, _mm_add_ps(_mm_mul_ps(_mm_add_ps(r, one), half), offset));
+        d[3] = _mm_mul_ps(base, _mm_add_ps(_mm_mul_ps(_mm_sub_ps(two, r), half), offset));
+    };
+    int i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        __m128 d[4];
+        four(_mm_loadu_ps(delays[0] + i), _mm_loadu_ps(c.wide + i), _mm_loadu_ps(c.depth + i),
+             _mm_loadu_ps(c.delay + i), d);
+        for (int k = 0; k < 4; ++k) _mm_storeu_ps(delays[k] + i, d[k]);
+    }
+    for (; i < frames; ++i) {
+        __m128 d[4];
+        four(_mm_set_ss(delays[0][i]), _mm_set_ss(c.wide[i]), _mm_set_ss(c.depth[i]),
+             _mm_set_ss(c.delay[i]), d);
+        for (int k = 0; k < 4; ++k) delays[k][i] = simd::lane0(d[k]);
+    }
+}
+
+void ChorusCore::runEnsemble(int frames, float sampleRate, const Controls& c,
+                             DelayLineRegistry& lines, const Buffers& b) {
+    // Two taps per channel moving in opposite directions, the second subtracted. Every tap
+    // reads its line before writing it, so the four reads of a sample go together.
+    ensembleDelays(frames, sampleRate, c, b.tapDelay);
+    DelayLine* const taps[4] = {&lines[0], &lines[1], &lines[kVoices], &lines[kVoices + 1]};
+    float* const data[4] = {taps[0]->data, taps[1]->data, taps[2]->data, taps[3]->data};
+    const int length = taps[0]->length; // every chorus line is kLineSeconds long (one length)
+    int w0 = taps[0]->write, w1 = taps[1]->write, w2 = taps[2]->write, w3 = taps[3]->write;
+    const auto step = [length](int& w) {
+        if (++w >= length) w = 0;
+    };
+    const float* const delay0 = b.tapDelay[0];
+    const float* const delay1 = b.tapDelay[1];
+    const float* const delay2 = b.tapDelay[2];
+    const float* const delay3 = b.tapDelay[3];
+    const float* const feedback = c.feedback;
+    const float* const hicut = c.hicut;
+    const float* const inLeft = b.inLeft;
+    const float* const inRight = b.inRight;
+    float* const wetLeft = b.wetLeft;
+    float* const wetRight = b.wetRight;
+    const Tables& t = tables();
     float yL = smooth_[0], yR = smooth_[1];
     Memo cutMemo;
     for (int i = 0; i < frames; ++i) {
-        phase = advancePhase(phase, kEnsembleRateHz * c.rate[i] * invRate);
-        const float wide = c.wide[i];
-        const float l = lfoWaveform(phase, 0.0f) * c.depth[i];
-        const float r = lfoWaveform(rightPhase(phase, wide * kSpreadPhase), 0.0f) * c.depth[i];
-        const float offset = wide * kEnsembleOffset;
-        const float base =
-            sampleRate * kEnsembleSeconds * clampTo(c.delay[i], kEnsembleMinDelay, 1.0f);
-        const float fb = feedbackGain(c.feedback[i]);
-        const float inL = b.inLeft[i], inR = b.inRight[i];
+        const float fb = feedbackGain(feedback[i]);
+        const float inL = inLeft[i], inR = inRight[i];
 
-        float accL = readAt(tap1, base * (l + 1.0f) * 0.5f);
-        tap1.push(accL * fb + inL);
-        accL -= readAt(tap2, base * (2.0f - l) * 0.5f);
-        tap2.push(accL * fb + inL);
-        float accR = readAt(tap3, base * ((r + 1.0f) * 0.5f + offset));
-        tap3.push(accR * fb + inR);
-        accR -= readAt(tap4, base * ((2.0f - r) * 0.5f + offset));
-        tap4.push(accR * fb + inR);
+        alignas(16) float read[4];
+        _mm_store_ps(read, cubicRead4(data, length, _mm_setr_epi32(w0, w1, w2, w3),
+                                      _mm_setr_ps(delay0[i], delay1[i], delay2[i], delay3[i])));
+        float accL = read[0];
+        data[0][w0] = accL * fb + inL;
+        accL -= read[1];
+        data[1][w1] = accL * fb + inL;
+        float accR = read[2];
+        data[2][w2] = accR * fb + inR;
+        accR -= read[3];
+        data[3][w3] = accR * fb + inR;
+        step(w0);
+        step(w1);
+        step(w2);
+        step(w3);
 
-        const float coef = cutMemo(c.hicut[i], [&](float v) {
-            return onePoleCoefficient(noteFrequencyAt(v), sampleRate);
+        const float coef = cutMemo(hicut[i], [&](float v) {
+            return onePoleCoefficient(t, noteFrequencyAt(t, v), sampleRate);
         });
         yL += (accL - yL) * coef;
         yR += (accR - yR) * coef;
-        b.wetLeft[i] = yL;
-        b.wetRight[i] = yR;
+        wetLeft[i] = yL;
+        wetRight[i] = yR;
     }
-    phase_ = phase;
+    taps[0]->write = w0;
+    taps[1]->write = w1;
+    taps[2]->write = w2;
+    taps[3]->write = w3;
     smooth_[0] = yL;
     smooth_[1] = yR;
 }

@@ -29,12 +29,14 @@ public:
         const float* lowcut;
     };
 
-    // Working buffers of at least `frames` floats: the band-limited input and the wet output.
+    // Working buffers of at least `frames` floats: the band-limited input, the wet output and
+    // the ensemble's four tap delays.
     struct Buffers {
         float* inLeft;
         float* inRight;
         float* wetLeft;
         float* wetRight;
+        float* tapDelay[4];
     };
 
     // The delay control (0..1) through the delay curve, before it is smoothed.
@@ -55,6 +57,8 @@ private:
                       DelayLineRegistry& lines, const Buffers& b);
     void runEnsemble(int frames, float sampleRate, const Controls& c, DelayLineRegistry& lines,
                      const Buffers& b);
+    // The ensemble's tap delays in samples, per sample (they do not depend on the audio).
+    void ensembleDelays(int frames, float sampleRate, const Controls& c, float* const* delays);
 
     SvfFilter lowPass_{1.2f, SvfFilter::kLow};
     SvfFilter highPass_{2.0f, SvfFilter::kHigh};

@@ -21,7 +21,8 @@ constexpr float kDampingCurve[32] = {
     0.185f,  0.2075f, 0.2321f, 0.259f,  0.2884f, 0.321f,  0.3569f, 0.3964f,
     0.4402f, 0.4897f, 0.5448f, 0.608f,  0.68f,   0.7657f, 0.8691f, 1.0f};
 
-constexpr float kMixCurve[32] = {
+constexpr int kMixPoints = 32;
+constexpr float kMixCurve[kMixPoints] = {
     0.0f,    0.011f,  0.0226f, 0.0349f, 0.048f,  0.0619f, 0.0769f, 0.0929f,
     0.1099f, 0.128f,  0.1475f, 0.1682f, 0.1905f, 0.2143f, 0.2398f, 0.2673f,
     0.2968f, 0.3284f, 0.3624f, 0.399f,  0.4379f, 0.4798f, 0.5242f, 0.5712f,
@@ -37,27 +38,60 @@ constexpr float kNotchCeiling = 0.45f;
 
 int wholeSamples(float d) { return static_cast<int>(d); }
 
-// All-pass with the delay read before it is written, so it needs at least one sample.
-[[gnu::always_inline]] inline float allPass(DelayLine& line, int delay, float g, float x) {
-    const float y = g * x + line.readInteger(std::max(delay, 1));
-    line.push(x - g * y);
-    return y;
+// The tank's modulated read: the line is written first, then read through the cubic, which
+// looks one sample ahead of its position (hence at least one sample of delay).
+inline float cubicAt(const float* data, int length, int write, float delay) {
+    return cubicRead(data, length, write, std::max(delay, 1.0f));
 }
 
-// Written first, then read through the cubic, which looks one sample ahead of its position
-// (hence at least one sample of delay).
-[[gnu::always_inline]] inline float wave(DelayLine& line, float x, float delay) {
-    line.put(x);
-    const float y = line.readCubic(std::max(delay, 1.0f));
-    line.advance();
-    return y;
+// echoMix on four lanes.
+inline __m128 echoMixLanes(__m128 dry, __m128 wet, __m128 mix) {
+    const __m128 full = _mm_add_ps(
+        _mm_mul_ps(_mm_mul_ps(dry, _mm_sub_ps(_mm_set1_ps(0.3f),
+                                              _mm_sub_ps(mix, _mm_set1_ps(0.7f)))),
+                   _mm_set1_ps(3.3333f)),
+        wet);
+    const __m128 partly = _mm_add_ps(dry, _mm_mul_ps(_mm_mul_ps(wet, mix), _mm_set1_ps(1.43f)));
+    const __m128 past = _mm_cmpge_ps(mix, _mm_set1_ps(0.7f));
+    return _mm_or_ps(_mm_and_ps(past, full), _mm_andnot_ps(past, partly));
 }
 
-[[gnu::always_inline]] inline float tapped(DelayLine& line, float x, int delay) {
-    line.put(x);
-    const float y = line.readInteger(delay);
-    line.advance();
-    return y;
+// A line written with `source` and read `delay` samples back into `sum` (sum += gain x read),
+// as put, read, advance per sample would.
+[[gnu::always_inline]] inline void tapInto(DelayLine& line, int n, int delay,
+                                           const float* source, float* sum, float gain) {
+    const __m128 gains = _mm_set1_ps(gain);
+    line.walk(
+        n, delay,
+        [&](int t, float& slot, const float& older) {
+            slot = source[t];
+            sum[t] += gain * older;
+        },
+        [&](int t, float* slots, const float* olders) {
+            _mm_storeu_ps(slots, _mm_loadu_ps(source + t));
+            const __m128 read = _mm_mul_ps(gains, _mm_loadu_ps(olders));
+            _mm_storeu_ps(sum + t, _mm_add_ps(_mm_loadu_ps(sum + t), read));
+        });
+}
+
+// An all-pass over x in place, the line read before it is written (at least one sample back):
+// y = g x + read, write x - g y.
+[[gnu::always_inline]] inline void allPassOver(DelayLine& line, int n, int delay, float g,
+                                               float* x) {
+    const __m128 gs = _mm_set1_ps(g);
+    line.walk(
+        n, std::max(delay, 1),
+        [&](int t, float& slot, const float& older) {
+            const float y = g * x[t] + older;
+            slot = x[t] - g * y;
+            x[t] = y;
+        },
+        [&](int t, float* slots, const float* olders) {
+            const __m128 in = _mm_loadu_ps(x + t);
+            const __m128 y = _mm_add_ps(_mm_mul_ps(gs, in), _mm_loadu_ps(olders));
+            _mm_storeu_ps(slots, _mm_sub_ps(in, _mm_mul_ps(gs, y)));
+            _mm_storeu_ps(x + t, y);
+        });
 }
 
 float sizeRange(const float (&range)[2]) {
@@ -83,8 +117,9 @@ void ComponentRever::load(int mode) {
 }
 
 void ComponentRever::process(int frames, float sampleRate, float* left, float* right,
-                             const Controls& c, DelayLineRegistry& lines) {
-    if (first_ < 0) return;
+                             const Controls& c, DelayLineRegistry& lines,
+                             const ScratchBuffers& scratch) {
+    if (first_ < 0 || frames <= 0 || !scratch.ready() || scratch.capacity() < frames) return;
     load(c.mode);
     const ReverMode& m = mode_;
 
@@ -93,139 +128,281 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
     const float tapScale = sampleRate / kModeRate;
     const float insideA = m.inside[0] / r;
     const float insideB = m.inside[1] / r;
-    float lfoStep[4];
-    for (int j = 0; j < 4; ++j) lfoStep[j] = m.lfoHz[j] / sampleRate;
+    const __m128 lfoStep = _mm_div_ps(_mm_loadu_ps(m.lfoHz), _mm_set1_ps(sampleRate));
 
     const bool useTaps = m.flags[0] != 0 && m.tapCount > 0;
     const bool useDiffusion = m.flags[1] != 0 && m.diffuserCount > 0;
     const bool useOutputTaps = m.flags[2] != 0 && m.flags[3] != 0;
-
-    const int apL0 = wholeSamples(k * m.allPassL[0][0]), apL1 = wholeSamples(k * m.allPassL[1][0]);
-    const int apR0 = wholeSamples(k * m.allPassR[0][0]), apR1 = wholeSamples(k * m.allPassR[1][0]);
-    const float waveL0 = k * m.waveL[0][0] * insideA, waveL1 = k * m.waveL[1][0] * insideB;
-    const float waveR0 = k * m.waveR[0][0] * insideA, waveR1 = k * m.waveR[1][0] * insideB;
-    int outDelayL[ReverMode::kOutputTaps], outDelayR[ReverMode::kOutputTaps];
-    int outNodeL[ReverMode::kOutputTaps], outNodeR[ReverMode::kOutputTaps];
-    for (int j = 0; j < ReverMode::kOutputTaps; ++j) {
-        outDelayL[j] = wholeSamples(k * m.outputL[j][1]);
-        outDelayR[j] = wholeSamples(k * m.outputR[j][1]);
-        outNodeL[j] = static_cast<int>(m.outputL[j][0]);
-        outNodeR[j] = static_cast<int>(m.outputR[j][0]);
-    }
 
     for (int j = 0; j < 2; ++j)
         peak_[j].design(sampleRate, Biquad::kPeaking,
                         std::min(m.notch[j][0], kNotchCeiling * sampleRate), qAt(m.notch[j][1]),
                         m.notch[j][2], false);
 
-    const float flatLow = onePoleCoefficient(20000.0f, sampleRate);
-    const float floorHigh = toneCoefficientAt(kToneFloor, sampleRate);
-    const float syncDelay = syncSeconds(c.division, c.tempo) * sampleRate;
-    Memo lowMemo, highMemo, sizeMemo, dampMemo, mixMemo;
-    int tapDelay[ReverMode::kTaps] = {};
-    int diffDelay[ReverMode::kDiffusers] = {};
-
-    DelayLine& pre = lines[first_ + kPre];
     DelayLine* const base = &lines[first_];
+    float* const in = scratch[kIn];
+    float* const feed = scratch[kFeed];
+    float* const decay = scratch[kDecay];
+    float* const outL = scratch[kOutLeft];
+    float* const outR = scratch[kOutRight];
 
-    for (int i = 0; i < frames; ++i) {
-        const float m0 = lfo_[0].next(lfoStep[0]);
-        const float m1 = lfo_[1].next(lfoStep[1]);
-        const float m2 = lfo_[2].next(lfoStep[2]);
-        const float m3 = lfo_[3].next(lfoStep[3]);
-
-        float x = (left[i] + right[i]) * 0.5f;
-
-        const float lowCoef = lowMemo(c.tone[i], [&](float t) {
-            return t < 0.49f ? toneCoefficientAt(t * 2.0f, sampleRate) : flatLow;
-        });
-        const float highCoef = highMemo(c.tone[i], [&](float t) {
-            return t >= 0.51f ? toneCoefficientAt((t - 0.5f) * 2.0f * 0.8f + 0.2f, sampleRate)
-                              : floorHigh;
-        });
-        x = tone_.run(x, lowCoef, highCoef);
-
-        if (c.sync || c.preDelay[i] != 0.0f) {
-            const float d = c.sync ? syncDelay : c.preDelay[i] * sampleRate;
-            pre.put(x);
-            x = pre.readLinear(d);
-            pre.advance();
+    // 1. The mono input through the tone band and the pre-delay.
+    {
+        const Tables& t = tables();
+        const float flatLow = onePoleCoefficient(t, 20000.0f, sampleRate);
+        const float floorHigh = toneCoefficientAt(t, kToneFloor, sampleRate);
+        const float syncDelay = syncSeconds(c.division, c.tempo) * sampleRate;
+        DelayLine& pre = base[kPre];
+        EchoTone tone = tone_;
+        Memo lowMemo, highMemo;
+        for (int i = 0; i < frames; ++i) {
+            float x = (left[i] + right[i]) * 0.5f;
+            const float lowCoef = lowMemo(c.tone[i], [&](float v) {
+                return v < 0.49f ? toneCoefficientAt(t, v * 2.0f, sampleRate) : flatLow;
+            });
+            const float highCoef = highMemo(c.tone[i], [&](float v) {
+                return v >= 0.51f
+                           ? toneCoefficientAt(t, (v - 0.5f) * 2.0f * 0.8f + 0.2f, sampleRate)
+                           : floorHigh;
+            });
+            x = tone.run(x, lowCoef, highCoef);
+            if (c.sync || c.preDelay[i] != 0.0f) {
+                const float d = c.sync ? syncDelay : c.preDelay[i] * sampleRate;
+                pre.put(x);
+                x = pre.readLinear(d);
+                pre.advance();
+            }
+            in[i] = x;
         }
+        tone_ = tone;
+    }
 
-        // Size sets the decay and the whole-sample delays of the taps and diffusers; they are
-        // worked out again only when it moves.
-        const float decay = sizeMemo(c.size[i], [&](float v) {
-            const float s = lookupCurve01(kSizeCurve, v);
-            const float tapSize = tapScale * (m.sizeMt[0] + m.sizeMt[1] * s);
-            const float diffSize = k * (m.sizeDiff[0] + m.sizeDiff[1] * s);
-            for (int j = 0; j < m.tapCount; ++j) tapDelay[j] = wholeSamples(tapSize * m.taps[j][0]);
-            for (int j = 0; j < m.diffuserCount; ++j)
-                diffDelay[j] = wholeSamples(diffSize * m.diffusers[j][0]);
-            return m.decayTail[0] + m.decayTail[1] * s;
-        });
-
-        float acc = x;
+    // 2. Multi-taps and diffusers. The size sets their whole-sample delays and the tank's
+    // decay. Held still over the block (the usual case) they run line by line over it; while it
+    // moves, sample by sample.
+    struct SizeDerived {
+        float decay, tapSize, diffSize;
+    };
+    const auto derive = [&](float size) {
+        const float s = lookupCurve01(kSizeCurve, size);
+        return SizeDerived{m.decayTail[0] + m.decayTail[1] * s,
+                           tapScale * (m.sizeMt[0] + m.sizeMt[1] * s),
+                           k * (m.sizeDiff[0] + m.sizeDiff[1] * s)};
+    };
+    const bool still =
+        std::all_of(c.size + 1, c.size + frames, [&c](float v) { return v == c.size[0]; });
+    if (still) {
+        const SizeDerived d = derive(c.size[0]);
+        std::fill_n(decay, frames, d.decay);
+        std::copy_n(in, frames, feed);
         if (useTaps) {
             for (int j = 0; j < m.tapCount; ++j)
-                acc += m.taps[j][1] * tapped(base[kTap0 + j], x, tapDelay[j]);
+                tapInto(base[kTap0 + j], frames, wholeSamples(d.tapSize * m.taps[j][0]), in,
+                        feed, m.taps[j][1]);
         }
         if (useDiffusion) {
             for (int j = 0; j < m.diffuserCount; ++j)
-                acc = allPass(base[kDiff0 + j], diffDelay[j], m.diffusers[j][1], acc);
+                allPassOver(base[kDiff0 + j], frames,
+                            wholeSamples(d.diffSize * m.diffusers[j][0]), m.diffusers[j][1],
+                            feed);
         }
-
-        const float damp = dampMemo(c.damping[i], [&](float v) {
-            return toneCoefficientAt(1.0f - lookupCurve01(kDampingCurve, v), sampleRate);
-        });
-
-        // Left half, fed by the right half's end of the previous sample.
-        nodes_[0] = allPass(base[kApL0], apL0, m.allPassL[0][1], decay * rightEnd_ + acc);
-        const float readL = wave(base[kWaveL0], nodes_[0], waveL0 + m2 * m.waveL[0][1]);
-        dampL_ += (readL - dampL_) * damp;
-        nodes_[1] = dampL_;
-        nodes_[2] = allPass(base[kApL0 + 1], apL1, m.allPassL[1][1], nodes_[1] * decay);
-        leftEnd_ = wave(base[kWaveL0 + 1], nodes_[2],
-                        waveL1 + m1 * m.waveL[1][1] - m2 * m.waveL[1][2]);
-
-        // Right half, fed by this sample's left end.
-        nodes_[3] = allPass(base[kApR0], apR0, m.allPassR[0][1], decay * leftEnd_ + acc);
-        const float readR = wave(base[kWaveR0], nodes_[3], waveR0 + m0 * m.waveR[0][1]);
-        dampR_ += (readR - dampR_) * damp;
-        nodes_[4] = dampR_;
-        nodes_[5] = allPass(base[kApR0 + 1], apR1, m.allPassR[1][1], nodes_[4] * decay);
-        rightEnd_ = wave(base[kWaveR0 + 1], nodes_[5], waveR1 + m3 * m.waveR[1][1]);
-
-        float outL, outR;
-        if (useOutputTaps) {
-            outL = outR = 0.0f;
-            for (int j = 0; j < ReverMode::kOutputTaps; ++j) {
-                outL += m.outputL[j][2] * tapped(base[kOutL0 + j], nodes_[outNodeL[j]], outDelayL[j]);
-                outR += m.outputR[j][2] * tapped(base[kOutR0 + j], nodes_[outNodeR[j]], outDelayR[j]);
+    } else {
+        int tapDelay[ReverMode::kTaps] = {};
+        int diffDelay[ReverMode::kDiffusers] = {};
+        Memo sizeMemo;
+        for (int i = 0; i < frames; ++i) {
+            decay[i] = sizeMemo(c.size[i], [&](float v) {
+                const SizeDerived d = derive(v);
+                for (int j = 0; j < m.tapCount; ++j)
+                    tapDelay[j] = wholeSamples(d.tapSize * m.taps[j][0]);
+                for (int j = 0; j < m.diffuserCount; ++j)
+                    diffDelay[j] = wholeSamples(d.diffSize * m.diffusers[j][0]);
+                return d.decay;
+            });
+            const float x = in[i];
+            float acc = x;
+            if (useTaps) {
+                for (int j = 0; j < m.tapCount; ++j) {
+                    DelayLine& line = base[kTap0 + j];
+                    line.put(x);
+                    acc += m.taps[j][1] * line.readInteger(tapDelay[j]);
+                    line.advance();
+                }
             }
-        } else {
-            outL = 0.6f * nodes_[1] + 0.6f * nodes_[2];
-            outR = 0.6f * nodes_[4] + 0.6f * nodes_[5];
+            if (useDiffusion) {
+                for (int j = 0; j < m.diffuserCount; ++j) {
+                    DelayLine& line = base[kDiff0 + j];
+                    const float g = m.diffusers[j][1];
+                    const float y = g * acc + line.readInteger(std::max(diffDelay[j], 1));
+                    line.push(acc - g * y);
+                    acc = y;
+                }
+            }
+            feed[i] = acc;
         }
+    }
 
-        for (Biquad& b : peak_) {
-            outL = b.tick(outL, 0);
-            outR = b.tick(outR, 1);
-        }
+    // 3. The tank, sample by sample.
+    float* const node[6] = {scratch[kNode0],     scratch[kNode0 + 1], scratch[kNode0 + 2],
+                            scratch[kNode0 + 3], scratch[kNode0 + 4], scratch[kNode0 + 5]};
+    runTank(frames, sampleRate, k, insideA, insideB, lfoStep, c.damping, feed, decay, base,
+            useOutputTaps, node, outL, outR);
 
+    // 4. Output taps, the peaking pair, width and mix.
+    if (useOutputTaps) {
+        const auto tap = [&](DelayLine* lines0, const float (*taps)[3], float* out) {
+            std::fill_n(out, frames, 0.0f);
+            for (int j = 0; j < ReverMode::kOutputTaps; ++j)
+                tapInto(lines0[j], frames, wholeSamples(k * taps[j][1]),
+                        node[std::clamp(static_cast<int>(taps[j][0]), 0, 5)], out, taps[j][2]);
+        };
+        tap(base + kOutL0, m.outputL, outL);
+        tap(base + kOutR0, m.outputR, outR);
+    }
+    for (Biquad& b : peak_) b.process(outL, outR, frames);
+
+    int i = 0;
+    // Four samples per step, each lane as the scalar form below.
+    for (; i + 4 <= frames; i += 4) {
+        const __m128 w = _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(c.width + i), _mm_set1_ps(1.0f)),
+                                    _mm_set1_ps(0.5f));
+        const __m128 rest = _mm_sub_ps(_mm_set1_ps(1.0f), w);
+        const __m128 l = _mm_loadu_ps(outL + i), r = _mm_loadu_ps(outR + i);
+        const __m128 wetL = _mm_add_ps(_mm_mul_ps(w, l), _mm_mul_ps(rest, r));
+        const __m128 wetR = _mm_add_ps(_mm_mul_ps(w, r), _mm_mul_ps(rest, l));
+        const __m128 mix = simd::lookupCurve4(
+            kMixCurve, kMixPoints,
+            _mm_mul_ps(_mm_loadu_ps(c.mix + i), _mm_set1_ps(kMixPoints - 1)));
+        _mm_storeu_ps(left + i, echoMixLanes(_mm_loadu_ps(left + i), wetL, mix));
+        _mm_storeu_ps(right + i, echoMixLanes(_mm_loadu_ps(right + i), wetR, mix));
+    }
+    for (; i < frames; ++i) {
         const float w = (c.width[i] + 1.0f) * 0.5f;
-        const float wetL = w * outL + (1.0f - w) * outR;
-        const float wetR = w * outR + (1.0f - w) * outL;
-        const float mix = mixMemo(c.mix[i], [](float v) { return lookupCurve01(kMixCurve, v); });
+        const float wetL = w * outL[i] + (1.0f - w) * outR[i];
+        const float wetR = w * outR[i] + (1.0f - w) * outL[i];
+        const float mix = lookupCurve01(kMixCurve, c.mix[i]);
         left[i] = echoMix(left[i], wetL, mix);
         right[i] = echoMix(right[i], wetR, mix);
     }
 }
 
+void ComponentRever::runTank(int frames, float sampleRate, float k, float insideA, float insideB,
+                             __m128 lfoStep, const float* damping, const float* feed,
+                             const float* decay, DelayLine* base, bool keepNodes,
+                             float* const* node, float* outL, float* outR) {
+    const ReverMode& m = mode_;
+    // The eight tank lines are carved, cleared and stepped together, so one write index and
+    // one length serve them all.
+    const int length = base[kApL0].length;
+    int w = base[kApL0].write;
+    float* const apL0 = base[kApL0].data;
+    float* const apL1 = base[kApL0 + 1].data;
+    float* const apR0 = base[kApR0].data;
+    float* const apR1 = base[kApR0 + 1].data;
+    float* const waveL0 = base[kWaveL0].data;
+    float* const waveL1 = base[kWaveL0 + 1].data;
+    float* const waveR0 = base[kWaveR0].data;
+    float* const waveR1 = base[kWaveR0 + 1].data;
+    // All-pass reads: whole samples, at least one back (read before the write).
+    const auto apDelay = [&](float delay) {
+        return std::clamp(std::max(wholeSamples(k * delay), 1), 0, length - 1);
+    };
+    const int dApL0 = apDelay(m.allPassL[0][0]), dApL1 = apDelay(m.allPassL[1][0]);
+    const int dApR0 = apDelay(m.allPassR[0][0]), dApR1 = apDelay(m.allPassR[1][0]);
+    const float gApL0 = m.allPassL[0][1], gApL1 = m.allPassL[1][1];
+    const float gApR0 = m.allPassR[0][1], gApR1 = m.allPassR[1][1];
+    const float centreL0 = k * m.waveL[0][0] * insideA, centreL1 = k * m.waveL[1][0] * insideB;
+    const float centreR0 = k * m.waveR[0][0] * insideA, centreR1 = k * m.waveR[1][0] * insideB;
+    const float depthL0 = m.waveL[0][1], depthL1 = m.waveL[1][1], depthL1b = m.waveL[1][2];
+    const float depthR0 = m.waveR[0][1], depthR1 = m.waveR[1][1];
+    const auto back = [length](int i) { return i < 0 ? i + length : i; };
+
+    const float* const waves[4] = {waveL0, waveL1, waveR0, waveR1};
+    // The modulated delays, one line per lane (L0, L1, R0, R1): centre + m depth, and the
+    // second left line also minus m2 times its second depth. The other lanes take away m2 x 0,
+    // which leaves them as they are.
+    const __m128 centres = _mm_setr_ps(centreL0, centreL1, centreR0, centreR1);
+    const __m128 depths = _mm_setr_ps(depthL0, depthL1, depthR0, depthR1);
+    const __m128 secondDepths = _mm_setr_ps(0.0f, depthL1b, 0.0f, 0.0f);
+    RandomRamps lfo = lfo_;
+    const Tables& t = tables();
+    Memo dampMemo;
+    float dampL = dampL_, dampR = dampR_, leftEnd = leftEnd_, rightEnd = rightEnd_;
+    for (int i = 0; i < frames; ++i) {
+        const __m128 m = lfo.next(lfoStep); // m0 m1 m2 m3
+        const __m128 bySlot = _mm_shuffle_ps(m, m, _MM_SHUFFLE(3, 0, 1, 2)); // m2 m1 m0 m3
+        const __m128 m2 = _mm_shuffle_ps(m, m, _MM_SHUFFLE(2, 2, 2, 2));
+        const __m128 modulated = _mm_sub_ps(_mm_add_ps(centres, _mm_mul_ps(bySlot, depths)),
+                                            _mm_mul_ps(m2, secondDepths));
+        const float damp = dampMemo(damping[i], [&](float v) {
+            return toneCoefficientAt(t, 1.0f - lookupCurve01(kDampingCurve, v), sampleRate);
+        });
+        const float acc = feed[i], dec = decay[i];
+
+        // The modulated reads. More than two samples back they do not see this sample's
+        // writes, so all four are made at once up front; nearer, each waits for its write.
+        // std::max(delay, 1) per lane (a NaN delay stays NaN, as there).
+        const __m128 delays = _mm_max_ps(_mm_set1_ps(1.0f), modulated);
+        const bool ahead = _mm_movemask_ps(_mm_cmpgt_ps(delays, _mm_set1_ps(2.0f))) == 0xF;
+        alignas(16) float read[4], delay[4];
+        if (ahead)
+            _mm_store_ps(read, cubicRead4(waves, length, _mm_set1_epi32(w), delays));
+        else
+            _mm_store_ps(delay, modulated);
+
+        // Left half, fed by the right half's end of the previous sample.
+        const float u0 = dec * rightEnd + acc;
+        const float n0 = gApL0 * u0 + apL0[back(w - dApL0)];
+        apL0[w] = u0 - gApL0 * n0;
+        waveL0[w] = n0;
+        const float readL = ahead ? read[0] : cubicAt(waveL0, length, w, delay[0]);
+        dampL += (readL - dampL) * damp;
+        const float n1 = dampL;
+        const float u2 = n1 * dec;
+        const float n2 = gApL1 * u2 + apL1[back(w - dApL1)];
+        apL1[w] = u2 - gApL1 * n2;
+        waveL1[w] = n2;
+        leftEnd = ahead ? read[1] : cubicAt(waveL1, length, w, delay[1]);
+
+        // Right half, fed by this sample's left end.
+        const float u3 = dec * leftEnd + acc;
+        const float n3 = gApR0 * u3 + apR0[back(w - dApR0)];
+        apR0[w] = u3 - gApR0 * n3;
+        waveR0[w] = n3;
+        const float readR = ahead ? read[2] : cubicAt(waveR0, length, w, delay[2]);
+        dampR += (readR - dampR) * damp;
+        const float n4 = dampR;
+        const float u5 = n4 * dec;
+        const float n5 = gApR1 * u5 + apR1[back(w - dApR1)];
+        apR1[w] = u5 - gApR1 * n5;
+        waveR1[w] = n5;
+        rightEnd = ahead ? read[3] : cubicAt(waveR1, length, w, delay[3]);
+
+        if (keepNodes) {
+            node[0][i] = n0;
+            node[1][i] = n1;
+            node[2][i] = n2;
+            node[3][i] = n3;
+            node[4][i] = n4;
+            node[5][i] = n5;
+        } else {
+            outL[i] = 0.6f * n1 + 0.6f * n2;
+            outR[i] = 0.6f * n4 + 0.6f * n5;
+        }
+        if (++w >= length) w = 0;
+    }
+    lfo_ = lfo;
+    for (int j = kApL0; j < kOutL0; ++j) base[j].write = w;
+    dampL_ = dampL;
+    dampR_ = dampR;
+    leftEnd_ = leftEnd;
+    rightEnd_ = rightEnd;
+}
+
 void ComponentRever::clear() {
-    for (RandomRamp& l : lfo_) l.clear();
+    lfo_.clear();
     tone_.clear();
     dampL_ = dampR_ = 0.0f;
-    std::fill(std::begin(nodes_), std::end(nodes_), 0.0f);
     leftEnd_ = rightEnd_ = 0.0f;
     for (Biquad& b : peak_) b.clear();
 }

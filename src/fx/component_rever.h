@@ -15,30 +15,44 @@
 
 namespace kolva::fx {
 
-// A random ramp: each period it heads from its last output towards a new random target.
-class RandomRamp {
+// Four random ramps side by side, one per lane: each period a ramp heads from its last output
+// towards a new random target.
+class RandomRamps {
 public:
-    float next(float increment) {
-        phase_ += increment;
-        if (phase_ >= 1.0f) {
-            phase_ -= 1.0f;
-            start_ = out_;
-            slope_ = random_.next() + 0.5f - start_;
+    // One step of every ramp by its own increment; returns the four outputs.
+    __m128 next(__m128 increment) {
+        __m128 phase = _mm_add_ps(_mm_load_ps(phase_), increment);
+        if (_mm_movemask_ps(_mm_cmpge_ps(phase, _mm_set1_ps(1.0f))) != 0) {
+            // A ramp finished its period (a few times a second at most): new target.
+            _mm_store_ps(phase_, phase);
+            for (int k = 0; k < 4; ++k) {
+                if (phase_[k] >= 1.0f) {
+                    phase_[k] -= 1.0f;
+                    start_[k] = out_[k];
+                    slope_[k] = random_[k].next() + 0.5f - start_[k];
+                }
+            }
+            phase = _mm_load_ps(phase_);
         }
-        out_ = slope_ * phase_ + start_;
-        return out_;
+        _mm_store_ps(phase_, phase);
+        const __m128 out =
+            _mm_add_ps(_mm_mul_ps(_mm_load_ps(slope_), phase), _mm_load_ps(start_));
+        _mm_store_ps(out_, out);
+        return out;
     }
     void clear() {
-        phase_ = start_ = slope_ = out_ = 0.0f;
-        random_.reseed();
+        for (int k = 0; k < 4; ++k) {
+            phase_[k] = start_[k] = slope_[k] = out_[k] = 0.0f;
+            random_[k].reseed();
+        }
     }
 
 private:
-    float phase_ = 0.0f;
-    float start_ = 0.0f;
-    float slope_ = 0.0f;
-    float out_ = 0.0f;
-    XorAddRandom random_;
+    alignas(16) float phase_[4] = {};
+    alignas(16) float start_[4] = {};
+    alignas(16) float slope_[4] = {};
+    alignas(16) float out_[4] = {};
+    XorAddRandom random_[4];
 };
 
 class ComponentRever {
@@ -46,6 +60,9 @@ public:
     static constexpr float kPreDelaySeconds = 32.0f;
     static constexpr float kLineSeconds = 1.0f;
     static constexpr float kModeRate = 29761.0f; // the rate the mode delays are given at
+    // Working buffers, each at least blockSize floats: the input band, the tank's feed and
+    // decay, the two outputs and the six tank nodes.
+    static constexpr int kScratch = 11;
 
     struct Controls {
         int mode = 0;
@@ -67,8 +84,9 @@ public:
     // The bank mode changes load from (tests hand in others).
     void useModes(const ReverModeBank* bank) { bank_ = bank; }
 
+    // `scratch` holds kScratch buffers of at least `frames` floats.
     void process(int frames, float sampleRate, float* left, float* right, const Controls& c,
-                 DelayLineRegistry& lines);
+                 DelayLineRegistry& lines, const ScratchBuffers& scratch);
     // Filters, damping, tank and LFOs back to rest (the lines belong to the registry).
     void clear();
 
@@ -92,18 +110,26 @@ private:
         kOutR0 = kOutL0 + ReverMode::kOutputTaps,
         kLineCount = kOutR0 + ReverMode::kOutputTaps,
     };
+    // Scratch roles.
+    enum { kIn = 0, kFeed, kDecay, kOutLeft, kOutRight, kNode0, kScratchEnd = kNode0 + 6 };
+    static_assert(kScratchEnd == kScratch);
 
     void load(int mode);
+    // The figure-eight tank over the block: `feed` and `decay` per sample in; the six nodes
+    // per sample out when `keepNodes` (for the output taps), else the fixed-tap sums.
+    void runTank(int frames, float sampleRate, float k, float insideA, float insideB,
+                 __m128 lfoStep, const float* damping, const float* feed,
+                 const float* decay, DelayLine* base, bool keepNodes, float* const* node,
+                 float* outL, float* outR);
 
     const ReverModeBank* bank_;
     ReverMode mode_{};
     int loaded_ = -1;
     int first_ = -1; // registry index of the pre-delay line
 
-    RandomRamp lfo_[4];
+    RandomRamps lfo_;
     EchoTone tone_;
     float dampL_ = 0.0f, dampR_ = 0.0f;
-    float nodes_[6] = {};
     float leftEnd_ = 0.0f, rightEnd_ = 0.0f;
     Biquad peak_[2];
 };

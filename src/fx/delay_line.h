@@ -3,6 +3,8 @@
 // arena at prepare time (sample rate or block size changed); processing only reads, writes
 // and clears them.
 
+#include "fx/fx_simd.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -36,7 +38,47 @@ struct DelayLine {
     // Catmull-Rom read at write - d (wrapped into the line).
     float readCubic(float delay) const;
     void clear();
+
+    // n samples in one go, a fixed `delay` apart (clamped to the line): step(k, slot, older)
+    // for k = 0..n-1, where `slot` is the sample at the write index and `older` the one `delay`
+    // behind it; both move on one sample per step, and the write index ends n samples on. The
+    // step reads and writes them in the order its per-sample form would (with delay 0 they are
+    // the same sample). Stretches between wraps run as plain loops.
+    template <class Step> void walk(int n, int delay, Step&& step);
+    // The same, four samples at a time where it can: step4(k, slots, olders) stands for steps
+    // k..k+3 on four consecutive samples. Only at delays of four or more, where none of the
+    // four reads can see one of the four writes; shorter delays go sample by sample.
+    template <class Step, class Step4> void walk(int n, int delay, Step&& step, Step4&& step4);
 };
+
+template <class Step> void DelayLine::walk(int n, int delay, Step&& step) {
+    walk(n, delay, step, [&step](int k, float* slots, float* olders) {
+        for (int j = 0; j < 4; ++j) step(k + j, slots[j], olders[j]);
+    });
+}
+
+template <class Step, class Step4>
+[[gnu::always_inline]] inline void DelayLine::walk(int n, int delay, Step&& step, Step4&& step4) {
+    if (data == nullptr || n <= 0) return;
+    delay = std::clamp(delay, 0, length - 1);
+    const bool fours = delay >= 4;
+    int read = write - delay;
+    if (read < 0) read += length;
+    for (int k = 0; k < n;) {
+        const int run = std::min({n - k, length - write, length - read});
+        float* slot = data + write;
+        float* older = data + read;
+        int t = 0;
+        if (fours)
+            for (; t + 4 <= run; t += 4) step4(k + t, slot + t, older + t);
+        for (; t < run; ++t) step(k + t, slot[t], older[t]);
+        k += run;
+        write += run;
+        read += run;
+        if (write == length) write = 0;
+        if (read == length) read = 0;
+    }
+}
 
 // Reads are inline: the effects call them several times per sample.
 inline float DelayLine::readInteger(int delay) const {
@@ -60,8 +102,8 @@ inline float DelayLine::readLinear(float delay) const {
     return (1.0f - frac) * data[i] + frac * data[j];
 }
 
-inline float DelayLine::readCubic(float delay) const {
-    if (data == nullptr) return 0.0f;
+// Catmull-Rom read of a line of `length` samples written at `write`, at write - delay.
+inline float cubicRead(const float* data, int length, int write, float delay) {
     const float d = delay > 0.0f ? std::min(delay, static_cast<float>(length - 3)) : 0.0f;
     // Whole and fraction are split before the write index enters, so the fraction does not
     // wobble with the index's float precision (a still delay would turn time-variant).
@@ -80,6 +122,57 @@ inline float DelayLine::readCubic(float delay) const {
     const float b = y0 - 2.5f * y1 + 2.0f * y2 - 0.5f * y3;
     const float c = -0.5f * y0 + 0.5f * y2;
     return ((a * t + b) * t + c) * t + y1;
+}
+
+// cubicRead on four lines at once (lane k reads data[k], written at lane k of `write`), all
+// `length` samples long. The reads are scalar, four neighbours in one load where they do not
+// wrap; the arithmetic runs on the four lanes.
+inline __m128 cubicRead4(const float* const* data, int length, __m128i write, __m128 delay) {
+    const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+    const __m128 d = _mm_and_ps(_mm_cmpgt_ps(delay, zero),
+                                _mm_min_ps(delay, _mm_set1_ps(static_cast<float>(length - 3))));
+    const __m128i whole = _mm_cvttps_epi32(d);
+    const __m128 frac = _mm_sub_ps(d, _mm_cvtepi32_ps(whole));
+    const __m128 between = _mm_cmpgt_ps(frac, zero);
+    // i = write - whole - 1 where the position falls between samples (the mask is -1 there).
+    __m128i i = _mm_add_epi32(_mm_sub_epi32(write, whole), _mm_castps_si128(between));
+    i = _mm_add_epi32(i, _mm_and_si128(_mm_cmplt_epi32(i, _mm_setzero_si128()),
+                                       _mm_set1_epi32(length)));
+    const __m128 t = _mm_and_ps(between, _mm_sub_ps(one, frac));
+    alignas(16) int at[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(at), i);
+    __m128 row[4]; // lane k: y0..y3 of line k
+    // Usually no read wraps: then each lane's four neighbours are one load.
+    const __m128i inside = _mm_and_si128(_mm_cmpgt_epi32(i, _mm_setzero_si128()),
+                                         _mm_cmplt_epi32(i, _mm_set1_epi32(length - 2)));
+    if (_mm_movemask_ps(_mm_castsi128_ps(inside)) == 0xF) {
+        for (int k = 0; k < 4; ++k) row[k] = _mm_loadu_ps(data[k] + at[k] - 1);
+    } else {
+        for (int k = 0; k < 4; ++k) {
+            const float* x = data[k];
+            const int j = at[k];
+            const int im1 = j == 0 ? length - 1 : j - 1;
+            const int ip1 = j + 1 >= length ? j + 1 - length : j + 1;
+            const int ip2 = j + 2 >= length ? j + 2 - length : j + 2;
+            row[k] = _mm_setr_ps(x[im1], x[j], x[ip1], x[ip2]);
+        }
+    }
+    _MM_TRANSPOSE4_PS(row[0], row[1], row[2], row[3]);
+    const __m128 y0 = row[0], y1 = row[1], y2 = row[2], y3 = row[3];
+    const auto times = [](float c, __m128 v) { return _mm_mul_ps(_mm_set1_ps(c), v); };
+    const __m128 a = _mm_add_ps(
+        _mm_sub_ps(_mm_add_ps(times(-0.5f, y0), times(1.5f, y1)), times(1.5f, y2)),
+        times(0.5f, y3));
+    const __m128 b =
+        _mm_sub_ps(_mm_add_ps(_mm_sub_ps(y0, times(2.5f, y1)), times(2.0f, y2)), times(0.5f, y3));
+    const __m128 c = _mm_add_ps(times(-0.5f, y0), times(0.5f, y2));
+    return _mm_add_ps(
+        _mm_mul_ps(_mm_add_ps(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(a, t), b), t), c), t), y1);
+}
+
+inline float DelayLine::readCubic(float delay) const {
+    if (data == nullptr) return 0.0f;
+    return cubicRead(data, length, write, delay);
 }
 
 // The lines of one core, registered once with their durations.

@@ -17,47 +17,138 @@ void mixDryWet(float* io, const float* wet, const float* mix, int n) {
     for (int i = 0; i < n; ++i) io[i] = io[i] * (1.0f - mix[i]) + wet[i] * mix[i];
 }
 
+namespace {
+
+template <int Tap> __m128 svfTap(__m128 low, __m128 band, __m128 high, __m128 notch) {
+    switch (Tap) {
+    case SvfFilter::kLow: return low;
+    case SvfFilter::kBand: return band;
+    case SvfFilter::kHigh: return high;
+    default: return notch;
+    }
+}
+
+// One sample of the two-pass Chamberlin loop on four lanes, each with its own q and f. Lanes
+// 0-1 give tap TapA, lanes 2-3 tap TapB, summed over the passes from 0 and halved as the
+// scalar form does.
+template <int TapA, int TapB>
+inline __m128 svfStep(__m128& low, __m128& band, __m128 q, __m128 f, __m128 in) {
+    const __m128 upper = _mm_castsi128_ps(_mm_setr_epi32(0, 0, -1, -1));
+    __m128 out = _mm_setzero_ps();
+    for (int pass = 0; pass < 2; ++pass) {
+        const __m128 notch = _mm_sub_ps(in, _mm_mul_ps(q, band));
+        low = _mm_add_ps(low, _mm_mul_ps(f, band));
+        const __m128 high = _mm_sub_ps(notch, low);
+        band = _mm_add_ps(band, _mm_mul_ps(f, high));
+        __m128 tap = svfTap<TapA>(low, band, high, notch);
+        if constexpr (TapA != TapB)
+            tap = _mm_or_ps(_mm_andnot_ps(upper, tap),
+                            _mm_and_ps(upper, svfTap<TapB>(low, band, high, notch)));
+        out = _mm_add_ps(out, tap);
+    }
+    return _mm_mul_ps(_mm_set1_ps(0.5f), out);
+}
+
+// The cutoff control through the curve, scaled to the rate and kept inside the stable range.
+struct SvfCoefficient {
+    const float* curve;
+    float scale, limit;
+    Memo memo;
+    SvfCoefficient(float q, float sampleRate)
+        : curve(tables().svfCutoff.data()),
+          scale(sampleRate == 44100.0f ? 1.0f : 44100.0f / sampleRate),
+          // The two-pass loop is stable while f^2 + 2fq < 4; at low sample rates the scaled
+          // top of the curve would cross that, so the coefficient stops short of it.
+          limit(0.95f * (std::sqrt(q * q + 4.0f) - q)) {}
+    float operator()(float control) {
+        return memo(control, [this](float c) {
+            return std::min(lookupCurve(curve, kCutoffPoints, c * (kCutoffPoints - 1)) * scale,
+                            limit);
+        });
+    }
+};
+
+} // namespace
+
+template <int Tap>
+void SvfFilter::run(float* left, float* right, const float* cutoff, int n, float sampleRate) {
+    SvfCoefficient coefficient(q_, sampleRate);
+    const __m128 q = _mm_set1_ps(q_);
+    __m128 low = _mm_setr_ps(low_[0], low_[1], 0.0f, 0.0f);
+    __m128 band = _mm_setr_ps(band_[0], band_[1], 0.0f, 0.0f);
+    for (int i = 0; i < n; ++i) {
+        const __m128 f = _mm_set1_ps(coefficient(cutoff[i]));
+        const __m128 out = svfStep<Tap, Tap>(low, band, q, f, simd::pairOf(left[i], right[i]));
+        left[i] = simd::lane0(out);
+        right[i] = simd::lane1(out);
+    }
+    low_[0] = simd::lane0(low);
+    low_[1] = simd::lane1(low);
+    band_[0] = simd::lane0(band);
+    band_[1] = simd::lane1(band);
+}
+
 void SvfFilter::process(float* left, float* right, const float* cutoff, int n,
                         float sampleRate) {
-    const auto& curve = tables().svfCutoff;
-    const float scale = sampleRate == 44100.0f ? 1.0f : 44100.0f / sampleRate;
-    // The two-pass Chamberlin loop is stable while f^2 + 2fq < 4; at low sample rates the
-    // scaled top of the curve would cross that, so the coefficient stops short of it.
-    const float limit = 0.95f * (std::sqrt(q_ * q_ + 4.0f) - q_);
-    const float q = q_;
-    const int tap = tap_;
-    float lowL = low_[0], bandL = band_[0], lowR = low_[1], bandR = band_[1];
-    Memo coefficient;
-    for (int i = 0; i < n; ++i) {
-        const float f = coefficient(cutoff[i], [&](float c) {
-            return std::min(
-                lookupCurve(curve.data(), kCutoffPoints, c * (kCutoffPoints - 1)) * scale, limit);
-        });
-        const float inL = left[i], inR = right[i];
-        float outL = 0.0f, outR = 0.0f;
-        for (int pass = 0; pass < 2; ++pass) {
-            const float notchL = inL - q * bandL;
-            const float notchR = inR - q * bandR;
-            lowL += f * bandL;
-            lowR += f * bandR;
-            const float highL = notchL - lowL;
-            const float highR = notchR - lowR;
-            bandL += f * highL;
-            bandR += f * highR;
-            switch (tap) {
-            case kLow: outL += lowL; outR += lowR; break;
-            case kBand: outL += bandL; outR += bandR; break;
-            case kHigh: outL += highL; outR += highR; break;
-            default: outL += notchL; outR += notchR; break;
-            }
-        }
-        left[i] = 0.5f * outL;
-        right[i] = 0.5f * outR;
+    switch (tap_) {
+    case kLow: run<kLow>(left, right, cutoff, n, sampleRate); break;
+    case kBand: run<kBand>(left, right, cutoff, n, sampleRate); break;
+    case kHigh: run<kHigh>(left, right, cutoff, n, sampleRate); break;
+    default: run<kNotch>(left, right, cutoff, n, sampleRate); break;
     }
-    low_[0] = lowL;
-    band_[0] = bandL;
-    low_[1] = lowR;
-    band_[1] = bandR;
+}
+
+template <int TapA, int TapB>
+void SvfFilter::runPair(SvfFilter& a, SvfFilter& b, float* left, float* right,
+                        const float* cutoffA, const float* cutoffB, int n, float sampleRate) {
+    // Lanes 0-1 run `a` on sample i while lanes 2-3 run `b` on a's output for sample i - 1.
+    SvfCoefficient coefficientA(a.q_, sampleRate), coefficientB(b.q_, sampleRate);
+    const __m128 q = _mm_setr_ps(a.q_, a.q_, b.q_, b.q_);
+    __m128 low = _mm_setr_ps(a.low_[0], a.low_[1], b.low_[0], b.low_[1]);
+    __m128 band = _mm_setr_ps(a.band_[0], a.band_[1], b.band_[0], b.band_[1]);
+    const auto coefficients = [](float fa, float fb) {
+        return _mm_movelh_ps(_mm_set1_ps(fa), _mm_set1_ps(fb));
+    };
+    // A step with only some lanes running: the others keep their state.
+    const auto partial = [&](__m128 running, __m128 f, __m128 in) {
+        const __m128 keepLow = low, keepBand = band;
+        const __m128 out = svfStep<TapA, TapB>(low, band, q, f, in);
+        low = _mm_or_ps(_mm_and_ps(running, low), _mm_andnot_ps(running, keepLow));
+        band = _mm_or_ps(_mm_and_ps(running, band), _mm_andnot_ps(running, keepBand));
+        return out;
+    };
+    const __m128 lower = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, 0, 0));
+
+    __m128 out = partial(lower, coefficients(coefficientA(cutoffA[0]), 0.0f),
+                         simd::pairOf(left[0], right[0]));
+    for (int i = 1; i < n; ++i) {
+        const __m128 f = coefficients(coefficientA(cutoffA[i]), coefficientB(cutoffB[i - 1]));
+        out = svfStep<TapA, TapB>(low, band, q, f,
+                                  _mm_movelh_ps(simd::pairOf(left[i], right[i]), out));
+        left[i - 1] = simd::lane2(out);
+        right[i - 1] = simd::lane3(out);
+    }
+    out = partial(_mm_castsi128_ps(_mm_setr_epi32(0, 0, -1, -1)),
+                  coefficients(0.0f, coefficientB(cutoffB[n - 1])), _mm_movelh_ps(out, out));
+    left[n - 1] = simd::lane2(out);
+    right[n - 1] = simd::lane3(out);
+
+    alignas(16) float l[4], bp[4];
+    _mm_store_ps(l, low);
+    _mm_store_ps(bp, band);
+    a.low_[0] = l[0], a.low_[1] = l[1], b.low_[0] = l[2], b.low_[1] = l[3];
+    a.band_[0] = bp[0], a.band_[1] = bp[1], b.band_[0] = bp[2], b.band_[1] = bp[3];
+}
+
+void SvfFilter::processPair(SvfFilter& a, SvfFilter& b, float* left, float* right,
+                            const float* cutoffA, const float* cutoffB, int n, float sampleRate) {
+    if (n <= 0) return;
+    if (a.tap_ == kLow && b.tap_ == kHigh) {
+        runPair<kLow, kHigh>(a, b, left, right, cutoffA, cutoffB, n, sampleRate);
+    } else {
+        a.process(left, right, cutoffA, n, sampleRate);
+        b.process(left, right, cutoffB, n, sampleRate);
+    }
 }
 
 void SvfFilter::clear() {
@@ -146,47 +237,35 @@ void Biquad::design(float sampleRate, int type, double frequency, double q, doub
     a2_ = a2 / a0;
 }
 
-void Biquad::processMono(float* x, int n, int channel) {
-    State s = state_[channel];
-    const double b0 = b0_, b1 = b1_, b2 = b2_, a1 = a1_, a2 = a2_;
-    for (int i = 0; i < n; ++i) {
-        const float in = x[i];
-        const double y = b0 * in + b1 * s.x1 + b2 * s.x2 - a1 * s.y1 - a2 * s.y2;
-        s.x2 = s.x1;
-        s.x1 = in;
-        s.y2 = s.y1;
-        s.y1 = y;
-        x[i] = static_cast<float>(y);
-    }
-    state_[channel] = s;
-}
-
 void Biquad::process(float* left, float* right, int n) {
-    // Both channels in one loop: two independent recursions keep the pipeline busy.
-    State l = state_[0], r = state_[1];
-    const double b0 = b0_, b1 = b1_, b2 = b2_, a1 = a1_, a2 = a2_;
-    for (int i = 0; i < n; ++i) {
-        const float inL = left[i], inR = right[i];
-        const double yL = b0 * inL + b1 * l.x1 + b2 * l.x2 - a1 * l.y1 - a2 * l.y2;
-        const double yR = b0 * inR + b1 * r.x1 + b2 * r.x2 - a1 * r.y1 - a2 * r.y2;
-        l.x2 = l.x1;
-        l.x1 = inL;
-        l.y2 = l.y1;
-        l.y1 = yL;
-        r.x2 = r.x1;
-        r.x1 = inR;
-        r.y2 = r.y1;
-        r.y1 = yR;
-        left[i] = static_cast<float>(yL);
-        right[i] = static_cast<float>(yR);
+    simd::BiquadLanes s = lanes();
+    int i = 0;
+    // Four samples per pass: two loads and two stores, the channels paired per sample in
+    // between.
+    for (; i + 4 <= n; i += 4) {
+        const __m128 l = _mm_loadu_ps(left + i), r = _mm_loadu_ps(right + i);
+        const __m128 lo = _mm_unpacklo_ps(l, r); // L0 R0 L1 R1
+        const __m128 hi = _mm_unpackhi_ps(l, r); // L2 R2 L3 R3
+        const __m128 y0 = simd::narrow(s.step(simd::widen(lo)));
+        const __m128 y1 = simd::narrow(s.step(simd::widen(_mm_movehl_ps(lo, lo))));
+        const __m128 y2 = simd::narrow(s.step(simd::widen(hi)));
+        const __m128 y3 = simd::narrow(s.step(simd::widen(_mm_movehl_ps(hi, hi))));
+        __m128 outL, outR;
+        simd::deinterleave(_mm_movelh_ps(y0, y1), _mm_movelh_ps(y2, y3), outL, outR);
+        _mm_storeu_ps(left + i, outL);
+        _mm_storeu_ps(right + i, outR);
     }
-    state_[0] = l;
-    state_[1] = r;
+    for (; i < n; ++i) {
+        const __m128 y = simd::narrow(s.step(simd::widen(simd::pairOf(left[i], right[i]))));
+        left[i] = simd::lane0(y);
+        right[i] = simd::lane1(y);
+    }
+    keep(s);
 }
 
 void Biquad::clear() {
-    state_[0] = State{};
-    state_[1] = State{};
+    x1_[0] = x1_[1] = x2_[0] = x2_[1] = 0.0;
+    y1_[0] = y1_[1] = y2_[0] = y2_[1] = 0.0;
 }
 
 } // namespace kolva::fx

@@ -2,6 +2,8 @@
 // Building blocks the effects share: block-wide curve lookups and wraps, the dry/wet mix, the
 // stereo state-variable filter and the stereo biquad. Audio thread only; nothing allocates.
 
+#include "fx/fx_simd.h"
+
 #include <cmath>
 #include <cstdint>
 
@@ -28,9 +30,18 @@ public:
     SvfFilter(float q, Tap tap) : q_(q), tap_(tap) {}
     // Filters left and right in place; `cutoff` holds n control values.
     void process(float* left, float* right, const float* cutoff, int n, float sampleRate);
+    // a, then b, over the same block (as a.process then b.process), in one pass.
+    static void processPair(SvfFilter& a, SvfFilter& b, float* left, float* right,
+                            const float* cutoffA, const float* cutoffB, int n, float sampleRate);
     void clear();
 
 private:
+    template <int Tap>
+    void run(float* left, float* right, const float* cutoff, int n, float sampleRate);
+    template <int TapA, int TapB>
+    static void runPair(SvfFilter& a, SvfFilter& b, float* left, float* right,
+                        const float* cutoffA, const float* cutoffB, int n, float sampleRate);
+
     float q_;
     Tap tap_;
     float low_[2] = {0, 0};
@@ -40,7 +51,7 @@ private:
 // Stereo biquad, direct form I, coefficients designed in double precision from the Audio EQ
 // Cookbook. A design is skipped when nothing it depends on changed. Samples in and out are
 // float; the output history stays double, so the recursion has no float round trip on its
-// critical path.
+// critical path. Left and right run side by side in the two lanes of an SSE2 register.
 class Biquad {
 public:
     enum Type {
@@ -52,17 +63,28 @@ public:
     void design(float sampleRate, int type, double frequency, double q, double gainDb,
                 bool bandwidthMode = false);
     void process(float* left, float* right, int n);
-    void processMono(float* x, int n, int channel);
-    float tick(float x, int channel) {
-        State& s = state_[channel];
-        const double y = b0_ * x + b1_ * s.x1 + b2_ * s.x2 - a1_ * s.y1 - a2_ * s.y2;
-        s.x2 = s.x1;
-        s.x1 = x;
-        s.y2 = s.y1;
-        s.y1 = y;
-        return static_cast<float>(y);
+    // Both channels of one sample.
+    void tick(float& left, float& right) {
+        simd::BiquadLanes s = lanes();
+        const __m128 y = simd::narrow(s.step(simd::widen(simd::pairOf(left, right))));
+        keep(s);
+        left = simd::lane0(y);
+        right = simd::lane1(y);
     }
     void clear();
+    // The coefficients and both channels' history in registers, for kernels that run the
+    // section inside their own loop; keep() stores the history back.
+    simd::BiquadLanes lanes() const {
+        return {_mm_set1_pd(b0_),       _mm_set1_pd(b1_),       _mm_set1_pd(b2_),
+                _mm_set1_pd(a1_),       _mm_set1_pd(a2_),       _mm_load_pd(x1_),
+                _mm_load_pd(x2_),       _mm_load_pd(y1_),       _mm_load_pd(y2_)};
+    }
+    void keep(const simd::BiquadLanes& s) {
+        _mm_store_pd(x1_, s.x1);
+        _mm_store_pd(x2_, s.x2);
+        _mm_store_pd(y1_, s.y1);
+        _mm_store_pd(y2_, s.y2);
+    }
     // Design inputs and coefficients, for tests.
     double b0() const { return b0_; }
     double b1() const { return b1_; }
@@ -72,12 +94,13 @@ public:
     std::uint32_t designCount() const { return designs_; }
 
 private:
-    struct State {
-        float x1 = 0, x2 = 0;
-        double y1 = 0, y2 = 0; // the recursion stays in double; only outputs round to float
-    };
     double b0_ = 1, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
-    State state_[2];
+    // History per channel (index 0 left, 1 right). The inputs were floats; held as doubles
+    // they multiply exactly as the floats would.
+    alignas(16) double x1_[2] = {0, 0};
+    alignas(16) double x2_[2] = {0, 0};
+    alignas(16) double y1_[2] = {0, 0};
+    alignas(16) double y2_[2] = {0, 0};
     float rate_ = -1.0f;
     int type_ = -1;
     double frequency_ = -1, q_ = -1, gain_ = -1;

@@ -50,29 +50,35 @@ inline const Tables& tables() {
     return t;
 }
 
-// Note-frequency table read at x in 0..1 (x * 119, linear, clamped).
-inline float noteFrequencyAt(float x) {
-    return lookupCurve(tables().noteFrequency.data(), kNotePoints, x * (kNotePoints - 1));
+// Note-frequency table read at x in 0..1 (x * 119, linear, clamped). The forms taking the
+// tables serve per-sample loops that fetched them once.
+inline float noteFrequencyAt(const Tables& t, float x) {
+    return lookupCurve(t.noteFrequency.data(), kNotePoints, x * (kNotePoints - 1));
 }
+inline float noteFrequencyAt(float x) { return noteFrequencyAt(tables(), x); }
 // Q table read at x in 0..1 (x * 127, linear, clamped).
 inline float qAt(float x) { return lookupCurve(tables().q.data(), kQPoints, x * (kQPoints - 1)); }
 // One-pole coefficient sin(pi f / sampleRate) from the coefficient table (f / rate * 1023).
 // Past half the rate the sine table would fold back and close the filter again; at low sample
 // rates a "fully open" 20 kHz setting stays fully open instead.
-inline float onePoleCoefficient(float frequency, float sampleRate) {
+inline float onePoleCoefficient(const Tables& t, float frequency, float sampleRate) {
     const float w = std::min(frequency / sampleRate, 0.5f);
-    return lookupCurve(tables().onePole.data(), kOnePolePoints, w * (kOnePolePoints - 1));
+    return lookupCurve(t.onePole.data(), kOnePolePoints, w * (kOnePolePoints - 1));
+}
+inline float onePoleCoefficient(float frequency, float sampleRate) {
+    return onePoleCoefficient(tables(), frequency, sampleRate);
 }
 // The LFO base table read at phase p in [0, 1) (p * 255, linear); the extra entry 256 holds
 // entry 0, so the wrap needs no branch.
-inline float lfoBase(float phase) {
-    return lookupCurve(tables().lfoBase.data(), kLfoBasePoints + 1,
+inline float lfoBase(const Tables& t, float phase) {
+    return lookupCurve(t.lfoBase.data(), kLfoBasePoints + 1,
                        phase * static_cast<float>(kLfoBasePoints - 1));
 }
+inline float lfoBase(float phase) { return lfoBase(tables(), phase); }
 // The shared LFO waveform: shape 0 is a triangle, up to 0.5 it morphs into the cosine bump,
 // above 0.5 the bump is amplified and clipped at its top.
-inline float lfoWaveform(float phase, float shape) {
-    const float t = lfoBase(phase);
+inline float lfoWaveform(const Tables& tables, float phase, float shape) {
+    const float t = lfoBase(tables, phase);
     if (shape > 0.5f) {
         const float drive = 2.0f * (shape - 0.5f);
         return std::min((drive * drive * drive * 10.0f + 1.0f) * (t - 0.5f), 0.5f) + 0.5f;
@@ -80,6 +86,7 @@ inline float lfoWaveform(float phase, float shape) {
     const float tri = phase <= 0.5f ? 2.0f * phase : 2.0f * (1.0f - phase);
     return (1.0f - 2.0f * shape) * tri + 2.0f * shape * t;
 }
+inline float lfoWaveform(float phase, float shape) { return lfoWaveform(tables(), phase, shape); }
 // A value derived from one control, recomputed only when the control moves: a control that
 // holds still costs one comparison per sample instead of table reads. Meant to live for one
 // block (it starts empty, so the first sample always computes).

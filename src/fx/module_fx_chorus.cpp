@@ -34,8 +34,13 @@ void ModuleFxChorus::process(int frames, float* left, float* right) {
     };
     const float* mix = modulated(kMix, frames);
 
-    const fx::ChorusCore::Buffers buffers{scratch_[kInLeft], scratch_[kInRight],
-                                          scratch_[kWetLeft], scratch_[kWetRight]};
+    const fx::ChorusCore::Buffers buffers{
+        scratch_[kInLeft],
+        scratch_[kInRight],
+        scratch_[kWetLeft],
+        scratch_[kWetRight],
+        {scratch_[kTapDelay0], scratch_[kTapDelay0 + 1], scratch_[kTapDelay0 + 2],
+         scratch_[kTapDelay0 + 3]}};
     core_.process(frames, sampleRate_, left, right, switchValue(kMode), controls, lines_,
                   buffers);
     fx::mixDryWet(left, buffers.wetLeft, mix, frames);

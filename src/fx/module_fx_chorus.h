@@ -28,7 +28,7 @@ protected:
     float mapContinuous(int slot, float value) const override;
 
 private:
-    enum Scratch { kInLeft = 0, kInRight, kWetLeft, kWetRight };
+    enum Scratch { kInLeft = 0, kInRight, kWetLeft, kWetRight, kTapDelay0 };
     static constexpr int kScratchCount = 16;
 
     fx::ChorusCore core_;

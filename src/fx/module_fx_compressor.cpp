@@ -1,6 +1,7 @@
 #include "fx/module_fx_compressor.h"
 
 #include "engine/lookup_curve.h"
+#include "fx/fx_simd.h"
 #include "platform/denormals.h"
 
 #include <algorithm>
@@ -44,52 +45,98 @@ constexpr double kSplitGainDb = 1.0;    // unused by low- and high-passes
 // Scratch layout: left/right of each band, then g.
 enum Scratch { kLowL, kLowR, kMidL, kMidR, kHighL, kHighR, kCurve, kScratchCount };
 
-// Lifts a band while its envelope sits under the threshold (at most by 1 / (1 - k)). The gain
-// follows the peak envelope so quiet onsets come up at once; the smoothed level is tracked
-// alongside but only the downward stage decides on it.
-void upwardStage(ModuleFxCompressor::Stage& s, const Constants& c, float* left, float* right,
-                 const float* g, int n) {
-    double env = s.envelope, smooth = s.smooth;
-    const double att = s.attack, rel = s.release;
-    const double thr = c.threshold;
-    for (int i = 0; i < n; ++i) {
-        const double l = left[i] * c.inputGain;
-        const double r = right[i] * c.inputGain;
-        const double p = std::fabs((l + r) * 0.5);
-        env = p > env ? p : (1.0 - rel) * p + rel * env;
-        smooth = (1.0 - att) * env + att * smooth;
-        const double k = g[i] * c.ratioScale;
-        const double gain = env < thr ? thr / ((1.0 - k) * thr + k * env) : 1.0;
-        const double f = c.outputGain * gain;
-        left[i] = static_cast<float>(l * f);
-        right[i] = static_cast<float>(r * f);
-    }
-    s.envelope = env;
-    s.smooth = smooth;
-}
+// The stages of two bands side by side, one band per double lane (the second register carries
+// the high band twice; its upper lane is thrown away). Each lane computes what the per-band
+// scalar stage computes, in the same order.
+struct StageLanes {
+    __m128d inputGain, outputGain, threshold, ratioScale;
+    __m128d attack, keepAttack, release, keepRelease; // keep = 1 - coefficient
+    __m128d average, envelope, smooth;
 
-// Pulls a band back while its smoothed level sits over the threshold.
-void downwardStage(ModuleFxCompressor::Stage& s, const Constants& c, float* left, float* right,
-                   const float* g, int n) {
-    double avg = s.average, env = s.envelope, smooth = s.smooth;
-    const double att = s.attack, rel = s.release;
-    const double thr = c.threshold;
-    for (int i = 0; i < n; ++i) {
-        const double l = left[i] * c.inputGain;
-        const double r = right[i] * c.inputGain;
-        avg += (std::fabs((l + r) * 0.97) - avg) * 0.01;
-        env = avg > env ? avg : (1.0 - rel) * avg + rel * env;
-        smooth = (1.0 - att) * env + att * smooth;
-        const double k = g[i] * c.ratioScale;
-        const double gain = smooth > thr ? thr / ((1.0 - k) * thr + k * smooth) : 1.0;
-        const double f = c.outputGain * gain;
-        left[i] = static_cast<float>(l * f);
-        right[i] = static_cast<float>(r * f);
+    StageLanes(const Constants& c0, const Constants& c1, const ModuleFxCompressor::Stage& s0,
+               const ModuleFxCompressor::Stage& s1)
+        : inputGain(_mm_setr_pd(c0.inputGain, c1.inputGain)),
+          outputGain(_mm_setr_pd(c0.outputGain, c1.outputGain)),
+          threshold(_mm_setr_pd(c0.threshold, c1.threshold)),
+          ratioScale(_mm_setr_pd(c0.ratioScale, c1.ratioScale)),
+          attack(_mm_setr_pd(s0.attack, s1.attack)),
+          keepAttack(_mm_setr_pd(1.0 - s0.attack, 1.0 - s1.attack)),
+          release(_mm_setr_pd(s0.release, s1.release)),
+          keepRelease(_mm_setr_pd(1.0 - s0.release, 1.0 - s1.release)),
+          average(_mm_setr_pd(s0.average, s1.average)),
+          envelope(_mm_setr_pd(s0.envelope, s1.envelope)),
+          smooth(_mm_setr_pd(s0.smooth, s1.smooth)) {}
+
+    void store(ModuleFxCompressor::Stage& s0, ModuleFxCompressor::Stage& s1) const {
+        alignas(16) double v[3][2];
+        _mm_store_pd(v[0], average);
+        _mm_store_pd(v[1], envelope);
+        _mm_store_pd(v[2], smooth);
+        s0.average = v[0][0], s0.envelope = v[1][0], s0.smooth = v[2][0];
+        s1.average = v[0][1], s1.envelope = v[1][1], s1.smooth = v[2][1];
     }
-    s.average = avg;
-    s.envelope = env;
-    s.smooth = smooth;
-}
+
+    // The constants the stages use, made once per block rather than once per sample.
+    struct Shared {
+        __m128d one = _mm_set1_pd(1.0), half = _mm_set1_pd(0.5), sign = _mm_set1_pd(-0.0);
+        __m128d nearlyOne = _mm_set1_pd(0.97), averaging = _mm_set1_pd(0.01);
+    };
+
+    static __m128d select(__m128d mask, __m128d a, __m128d b) {
+        return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
+    }
+    // threshold / ((1 - k) threshold + k level)
+    __m128d pull(const Shared& c, __m128d k, __m128d level) const {
+        return _mm_div_pd(threshold, _mm_add_pd(_mm_mul_pd(_mm_sub_pd(c.one, k), threshold),
+                                                _mm_mul_pd(k, level)));
+    }
+
+    // Lifts a band while its envelope sits under the threshold (at most by 1 / (1 - k)). The
+    // gain follows the peak envelope so quiet onsets come up at once; the smoothed level is
+    // tracked alongside but only the downward stage decides on it. In and out: one float
+    // sample per lane (left, right), g the amount curve value. Per lane:
+    //   l, r = left, right x input gain;  p = |(l + r) 0.5|
+    //   env = p > env ? p : (1 - release) p + release env
+    //   smooth = (1 - attack) env + attack smooth;  k = g x ratio scale
+    //   gain = env < threshold ? threshold / ((1 - k) threshold + k env) : 1
+    //   left, right = l, r x output gain x gain
+    void upward(const Shared& c, __m128& left, __m128& right, __m128d g) {
+        const __m128d l = _mm_mul_pd(_mm_cvtps_pd(left), inputGain);
+        const __m128d r = _mm_mul_pd(_mm_cvtps_pd(right), inputGain);
+        const __m128d p = _mm_andnot_pd(c.sign, _mm_mul_pd(_mm_add_pd(l, r), c.half));
+        envelope = select(_mm_cmpgt_pd(p, envelope), p,
+                          _mm_add_pd(_mm_mul_pd(keepRelease, p), _mm_mul_pd(release, envelope)));
+        smooth = _mm_add_pd(_mm_mul_pd(keepAttack, envelope), _mm_mul_pd(attack, smooth));
+        const __m128d k = _mm_mul_pd(g, ratioScale);
+        // Above the threshold (loud material, both lanes) the gain is 1 without a division.
+        const __m128d below = _mm_cmplt_pd(envelope, threshold);
+        const __m128d gain =
+            _mm_movemask_pd(below) == 0 ? c.one : select(below, pull(c, k, envelope), c.one);
+        const __m128d f = _mm_mul_pd(outputGain, gain);
+        left = _mm_cvtpd_ps(_mm_mul_pd(l, f));
+        right = _mm_cvtpd_ps(_mm_mul_pd(r, f));
+    }
+
+    // Pulls a band back while its smoothed level sits over the threshold. Per lane, as upward()
+    // but with a running average in front of the envelope and the gain decided on `smooth`:
+    //   avg += (|(l + r) 0.97| - avg) 0.01;  env = avg > env ? avg : (1 - release) avg + ...
+    //   gain = smooth > threshold ? threshold / ((1 - k) threshold + k smooth) : 1
+    void downward(const Shared& c, __m128& left, __m128& right, __m128d g) {
+        const __m128d l = _mm_mul_pd(_mm_cvtps_pd(left), inputGain);
+        const __m128d r = _mm_mul_pd(_mm_cvtps_pd(right), inputGain);
+        const __m128d level = _mm_andnot_pd(c.sign, _mm_mul_pd(_mm_add_pd(l, r), c.nearlyOne));
+        average = _mm_add_pd(average, _mm_mul_pd(_mm_sub_pd(level, average), c.averaging));
+        envelope =
+            select(_mm_cmpgt_pd(average, envelope), average,
+                   _mm_add_pd(_mm_mul_pd(keepRelease, average), _mm_mul_pd(release, envelope)));
+        smooth = _mm_add_pd(_mm_mul_pd(keepAttack, envelope), _mm_mul_pd(attack, smooth));
+        const __m128d k = _mm_mul_pd(g, ratioScale);
+        const __m128d gain = select(_mm_cmpgt_pd(smooth, threshold), pull(c, k, smooth), c.one);
+        const __m128d f = _mm_mul_pd(outputGain, gain);
+        left = _mm_cvtpd_ps(_mm_mul_pd(l, f));
+        right = _mm_cvtpd_ps(_mm_mul_pd(r, f));
+    }
+};
 
 double timeCoefficient(float sampleRate, double ms) {
     return std::exp(-1.0 / (static_cast<double>(sampleRate) * ms * 0.001));
@@ -157,15 +204,33 @@ void ModuleFxCompressor::processChunk(int n, float* left, float* right) {
     for (int b = 0; b < kBands; ++b) {
         upward_[b].prepare(rate, kTimesMs[b][0], kTimesMs[b][1]);
         downward_[b].prepare(rate, kTimesMs[b][0], kTimesMs[b][1]);
-        upwardStage(upward_[b], kUpward[b], bandL[b], bandR[b], g, n);
-        downwardStage(downward_[b], kDownward[b], bandL[b], bandR[b], g, n);
     }
-
+    // Each band runs its upward stage, then its downward stage; the bands come back together
+    // at 0.25 + 0.5 g.
+    StageLanes up01(kUpward[0], kUpward[1], upward_[0], upward_[1]);
+    StageLanes down01(kDownward[0], kDownward[1], downward_[0], downward_[1]);
+    StageLanes up2(kUpward[2], kUpward[2], upward_[2], upward_[2]);
+    StageLanes down2(kDownward[2], kDownward[2], downward_[2], downward_[2]);
+    const StageLanes::Shared constants;
     for (int i = 0; i < n; ++i) {
+        const __m128d gi = _mm_set1_pd(g[i]);
+        __m128 l01 = fx::simd::pairOf(bandL[0][i], bandL[1][i]);
+        __m128 r01 = fx::simd::pairOf(bandR[0][i], bandR[1][i]);
+        __m128 l2 = _mm_set1_ps(bandL[2][i]);
+        __m128 r2 = _mm_set1_ps(bandR[2][i]);
+        up01.upward(constants, l01, r01, gi);
+        down01.downward(constants, l01, r01, gi);
+        up2.upward(constants, l2, r2, gi);
+        down2.downward(constants, l2, r2, gi);
         const float level = 0.25f + 0.5f * g[i];
-        left[i] = (bandL[0][i] + bandL[1][i] + bandL[2][i]) * level;
-        right[i] = (bandR[0][i] + bandR[1][i] + bandR[2][i]) * level;
+        left[i] = (fx::simd::lane0(l01) + fx::simd::lane1(l01) + fx::simd::lane0(l2)) * level;
+        right[i] = (fx::simd::lane0(r01) + fx::simd::lane1(r01) + fx::simd::lane0(r2)) * level;
     }
+    up01.store(upward_[0], upward_[1]);
+    down01.store(downward_[0], downward_[1]);
+    Stage spare; // the high band's second lane
+    up2.store(upward_[2], spare);
+    down2.store(downward_[2], spare);
 }
 
 void ModuleFxCompressor::recover() {

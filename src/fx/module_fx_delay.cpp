@@ -1,6 +1,7 @@
 #include "fx/module_fx_delay.h"
 
 #include "engine/lookup_curve.h"
+#include "fx/fx_simd.h"
 #include "fx/fx_tables.h"
 #include "platform/denormals.h"
 
@@ -10,88 +11,151 @@
 namespace kolva {
 namespace fx {
 
-float toneCoefficientAt(float x, float sampleRate) {
-    return onePoleCoefficient(noteFrequencyAt(x), sampleRate);
-}
-
 namespace {
 
 constexpr float kMaxSeconds = 10.0f;
 
-// Seconds to samples, held inside [0, 10] s (NaN reads as 0).
-float delaySamples(float seconds, float sampleRate) {
-    if (!(seconds > 0.0f)) return 0.0f;
-    return std::min(seconds, kMaxSeconds) * sampleRate;
-}
-
 } // namespace
 
-void DelayCore::process(int frames, float sampleRate, float* left, float* right,
-                        const Controls& c, DelayLine& lineLeft, DelayLine& lineRight) {
+void DelayCore::delayTimes(int frames, float sampleRate, const Controls& c, float* delayLeft,
+                           float* delayRight) {
+    // The LFO phase sample by sample (parked in delayLeft), then the times four samples at a
+    // time: mod = (T(phase) - 0.5) 0.02 depth, the time with mod added (synced or free), then
+    // seconds to samples held inside [0, 10] s (NaN reads as 0).
     const float invRate = 1.0f / sampleRate;
     Memo rateMemo;
-    const float syncLeft = syncSeconds(c.divisionLeft, c.tempo);
-    const float syncRight = syncSeconds(c.divisionRight, c.tempo);
+    float phase = phase_;
+    for (int i = 0; i < frames; ++i) {
+        phase = advancePhase(phase, rateMemo(c.rate[i], [&](float r) {
+                                 return lookupCurve01(kLfoRateHz, r) * invRate;
+                             }));
+        delayLeft[i] = phase;
+    }
+    phase_ = phase;
+
+    const float* lfo = tables().lfoBase.data();
+    const __m128 syncLeft = _mm_set1_ps(syncSeconds(c.divisionLeft, c.tempo));
+    const __m128 syncRight = _mm_set1_ps(syncSeconds(c.divisionRight, c.tempo));
+    const __m128 zero = _mm_setzero_ps(), floor = _mm_set1_ps(0.01f);
+    const auto samples = [&](__m128 seconds) { // !(s > 0) ? 0 : min(s, 10) * rate
+        return _mm_and_ps(_mm_cmpgt_ps(seconds, zero),
+                          _mm_mul_ps(_mm_min_ps(seconds, _mm_set1_ps(kMaxSeconds)),
+                                     _mm_set1_ps(sampleRate)));
+    };
+    const auto times = [&](__m128 phases, __m128 depth, __m128 timeL, __m128 timeR, __m128& dL,
+                           __m128& dR) {
+        const __m128 t = simd::lookupCurve4(lfo, kLfoBasePoints + 1,
+                                            _mm_mul_ps(phases, _mm_set1_ps(kLfoBasePoints - 1)));
+        const __m128 mod =
+            _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(t, _mm_set1_ps(0.5f)), _mm_set1_ps(0.02f)), depth);
+        if (c.sync) {
+            dL = samples(_mm_add_ps(syncLeft, mod));
+            dR = samples(_mm_sub_ps(syncRight, mod));
+        } else {
+            dL = samples(_mm_add_ps(_mm_add_ps(timeL, mod), floor));
+            dR = samples(_mm_add_ps(_mm_sub_ps(timeR, mod), floor));
+        }
+    };
+    int i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        __m128 dL, dR;
+        times(_mm_loadu_ps(delayLeft + i), _mm_loadu_ps(c.depth + i), _mm_loadu_ps(c.timeLeft + i),
+              _mm_loadu_ps(c.timeRight + i), dL, dR);
+        _mm_storeu_ps(delayLeft + i, dL);
+        _mm_storeu_ps(delayRight + i, dR);
+    }
+    for (; i < frames; ++i) {
+        __m128 dL, dR;
+        times(_mm_set_ss(delayLeft[i]), _mm_set_ss(c.depth[i]), _mm_set_ss(c.timeLeft[i]),
+              _mm_set_ss(c.timeRight[i]), dL, dR);
+        delayLeft[i] = simd::lane0(dL);
+        delayRight[i] = simd::lane0(dR);
+    }
+}
+
+void DelayCore::process(int frames, float sampleRate, float* left, float* right,
+                        const Controls& c, DelayLine& lineLeft, DelayLine& lineRight,
+                        float* delayLeft, float* delayRight) {
+    if (lineLeft.data == nullptr || lineRight.data == nullptr) return;
+    delayTimes(frames, sampleRate, c, delayLeft, delayRight);
+    const Tables& tables = fx::tables();
     // Neutral tone: the band spans the audible range.
     const float flatLow = onePoleCoefficient(20000.0f, sampleRate);
     const float flatHigh = onePoleCoefficient(20.0f, sampleRate);
     Memo lowMemo, highMemo;
 
+    // The two lines are carved, cleared and stepped together, so they share their write
+    // index; both sit in locals for the block, as do the states and the control buffers.
+    float* const dataL = lineLeft.data;
+    float* const dataR = lineRight.data;
+    const int length = std::min(lineLeft.length, lineRight.length);
+    int write = lineLeft.write;
+    const float longest = static_cast<float>(length - 2);
+    // DelayLine::readLinear at the shared write index.
+    const auto read = [&](const float* data, float delay) {
+        const float d = delay > 0.0f ? std::min(delay, longest) : 0.0f;
+        const int whole = static_cast<int>(d);
+        const float frac = d - static_cast<float>(whole);
+        int i = write - whole;
+        if (i < 0) i += length;
+        int j = i - 1;
+        if (j < 0) j += length;
+        return (1.0f - frac) * data[i] + frac * data[j];
+    };
+    const float* const feedback = c.feedback;
+    const float* const widths = c.width;
+    const float* const tone = c.tone;
+    const float* const mixes = c.mix;
+    const bool pingPong = c.pingPong;
+    EchoTone toneL = tone_[0], toneR = tone_[1];
+
     for (int i = 0; i < frames; ++i) {
-        phase_ = advancePhase(phase_, rateMemo(c.rate[i], [&](float r) { return lookupCurve01(kLfoRateHz, r) * invRate; }));
-        const float mod = (lfoBase(phase_) - 0.5f) * 0.02f * c.depth[i];
+        float yL = read(dataL, delayLeft[i]);
+        float yR = read(dataR, delayRight[i]);
 
-        float tL, tR;
-        if (c.sync) {
-            tL = syncLeft + mod;
-            tR = syncRight - mod;
-        } else {
-            tL = c.timeLeft[i] + mod + 0.01f;
-            tR = c.timeRight[i] - mod + 0.01f;
-        }
-        float yL = lineLeft.readLinear(delaySamples(tL, sampleRate));
-        float yR = lineRight.readLinear(delaySamples(tR, sampleRate));
-
-        const float lowCoef = lowMemo(c.tone[i], [&](float t) {
-            if (t >= 0.51f) return toneCoefficientAt(1.0f - (t - 0.5f) * 2.0f * 0.2f, sampleRate);
-            if (t < 0.49f) return toneCoefficientAt(t * 2.0f * 0.7f + 0.3f, sampleRate);
+        const float lowCoef = lowMemo(tone[i], [&](float t) {
+            if (t >= 0.51f)
+                return toneCoefficientAt(tables, 1.0f - (t - 0.5f) * 2.0f * 0.2f, sampleRate);
+            if (t < 0.49f) return toneCoefficientAt(tables, t * 2.0f * 0.7f + 0.3f, sampleRate);
             return flatLow;
         });
-        const float highCoef = highMemo(c.tone[i], [&](float t) {
-            if (t >= 0.51f) return toneCoefficientAt((t - 0.5f) * 2.0f * 0.7f, sampleRate);
-            if (t < 0.49f) return toneCoefficientAt(0.4f - t * 2.0f * 0.4f, sampleRate);
+        const float highCoef = highMemo(tone[i], [&](float t) {
+            if (t >= 0.51f) return toneCoefficientAt(tables, (t - 0.5f) * 2.0f * 0.7f, sampleRate);
+            if (t < 0.49f) return toneCoefficientAt(tables, 0.4f - t * 2.0f * 0.4f, sampleRate);
             return flatHigh;
         });
-        yL = tone_[0].run(yL, lowCoef, highCoef);
-        yR = tone_[1].run(yR, lowCoef, highCoef);
+        yL = toneL.run(yL, lowCoef, highCoef);
+        yR = toneR.run(yR, lowCoef, highCoef);
 
         const float inL = left[i], inR = right[i];
-        const float fb = c.feedback[i];
-        const float width = c.width[i];
-        if (c.pingPong) {
+        const float fb = feedback[i];
+        const float width = widths[i];
+        if (pingPong) {
             if (width < 0.5f) {
-                lineLeft.put(yR * fb + inL);
-                lineRight.put(yL * fb + inR);
+                dataL[write] = yR * fb + inL;
+                dataR[write] = yL * fb + inR;
             } else {
                 // Both inputs start on the left, so the echoes leave left first.
-                lineLeft.put(yR * fb + inL + inR);
-                lineRight.put(yL * fb);
+                dataL[write] = yR * fb + inL + inR;
+                dataR[write] = yL * fb;
             }
         } else {
-            lineLeft.put(yL * fb + inL);
-            lineRight.put(yR * fb + inR);
+            dataL[write] = yL * fb + inL;
+            dataR[write] = yR * fb + inR;
         }
-        lineLeft.advance();
-        lineRight.advance();
+        if (++write >= length) write = 0;
 
         const float w = width * 2.0f - 1.0f;
-        const float keep = c.pingPong ? (std::fabs(w) + 1.0f) * 0.5f : (w + 1.0f) * 0.5f;
+        const float keep = pingPong ? (std::fabs(w) + 1.0f) * 0.5f : (w + 1.0f) * 0.5f;
         const float outL = keep * yL + (1.0f - keep) * yR;
         const float outR = (1.0f - keep) * yL + keep * yR;
 
-        left[i] = echoMix(inL, outL, c.mix[i]);
-        right[i] = echoMix(inR, outR, c.mix[i]);
+        left[i] = echoMix(inL, outL, mixes[i]);
+        right[i] = echoMix(inR, outR, mixes[i]);
     }
+    lineLeft.write = lineRight.write = write;
+    tone_[0] = toneL;
+    tone_[1] = toneR;
 }
 
 void DelayCore::clear() {
@@ -115,6 +179,7 @@ constexpr FxDecode kDecodes[ModuleFxDelay::kSlots] = {
 ModuleFxDelay::ModuleFxDelay() : FxModule(kDecodes, kSlots, kMix, kBypass) {
     lineLeft_ = lines_.add(kLineSeconds);
     lineRight_ = lines_.add(kLineSeconds);
+    scratch_.configure(2, 1); // the read positions of a block
     fx::tables(); // built here, not on the audio thread
 }
 
@@ -136,7 +201,8 @@ void ModuleFxDelay::process(int frames, float* left, float* right) {
     c.width = modulated(kWidth, frames);
     c.tone = modulated(kTone, frames);
     c.mix = modulated(kMix, frames);
-    core_.process(frames, sampleRate_, left, right, c, lines_[lineLeft_], lines_[lineRight_]);
+    core_.process(frames, sampleRate_, left, right, c, lines_[lineLeft_], lines_[lineRight_],
+                  scratch_[0], scratch_[1]);
 }
 
 void ModuleFxDelay::recover() {

@@ -8,6 +8,7 @@
 
 #include "fx/delay_line.h"
 #include "fx/fx_module.h"
+#include "fx/fx_tables.h"
 
 namespace kolva {
 
@@ -27,7 +28,12 @@ struct EchoTone {
 };
 
 // c(f(x)): the coefficient for the note-frequency scale read at x in 0..1.
-float toneCoefficientAt(float x, float sampleRate);
+inline float toneCoefficientAt(const Tables& t, float x, float sampleRate) {
+    return onePoleCoefficient(t, noteFrequencyAt(t, x), sampleRate);
+}
+inline float toneCoefficientAt(float x, float sampleRate) {
+    return toneCoefficientAt(tables(), x, sampleRate);
+}
 
 // The echo effects' dry/wet law: the dry part stays full up to 0.7 and falls to 0 at 1, the
 // wet part rises to full at 0.7.
@@ -56,12 +62,17 @@ public:
         const float* mix;
     };
 
+    // `delayLeft` and `delayRight`: working buffers of at least `frames` floats.
     void process(int frames, float sampleRate, float* left, float* right, const Controls& c,
-                 DelayLine& lineLeft, DelayLine& lineRight);
+                 DelayLine& lineLeft, DelayLine& lineRight, float* delayLeft, float* delayRight);
     // Filter states and the LFO back to rest (the lines belong to the module).
     void clear();
 
 private:
+    // The read positions in samples per channel (they do not depend on the audio).
+    void delayTimes(int frames, float sampleRate, const Controls& c, float* delayLeft,
+                    float* delayRight);
+
     float phase_ = 0.0f;
     EchoTone tone_[2];
 };

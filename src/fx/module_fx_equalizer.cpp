@@ -119,8 +119,7 @@ void ModuleFxEqualizer::runBand(Band& band, bool constant, const float* f, const
     fx::Biquad& filter = band.filter;
     for (int i = 0; i < n; ++i) {
         if (f[i] != band.freq || q[i] != band.q || g[i] != band.gain) redesign(f[i], q[i], g[i]);
-        left[i] = filter.tick(left[i], 0);
-        right[i] = filter.tick(right[i], 1);
+        filter.tick(left[i], right[i]);
     }
 }
 
@@ -157,11 +156,26 @@ void ModuleFxEqualizer::master(int n, float* left, float* right) {
     const float* v = modulated(kVolume, n);
     const float scale = switchValue(kBoost) == 1 ? 2.0f : 1.0f;
     constexpr float last = static_cast<float>(kSoftClipPoints - 1);
-    for (int i = 0; i < n; ++i) {
+    const auto clip = [scale](float x, float gain) {
+        return lookupCurve(kSoftClip, kSoftClipPoints, (x * gain + 0.5f) * last) * scale;
+    };
+    int i = 0;
+    // Four samples of a channel per step; the same arithmetic on each lane.
+    for (; i + 4 <= n; i += 4) {
+        const __m128 gain = _mm_mul_ps(_mm_loadu_ps(v + i), _mm_set1_ps(0.2f));
+        for (float* x : {left, right}) {
+            const __m128 position = _mm_mul_ps(
+                _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(x + i), gain), _mm_set1_ps(0.5f)),
+                _mm_set1_ps(last));
+            _mm_storeu_ps(x + i, _mm_mul_ps(fx::simd::lookupCurve4(kSoftClip, kSoftClipPoints,
+                                                                   position),
+                                            _mm_set1_ps(scale)));
+        }
+    }
+    for (; i < n; ++i) {
         const float gain = v[i] * 0.2f;
-        left[i] = lookupCurve(kSoftClip, kSoftClipPoints, (left[i] * gain + 0.5f) * last) * scale;
-        right[i] =
-            lookupCurve(kSoftClip, kSoftClipPoints, (right[i] * gain + 0.5f) * last) * scale;
+        left[i] = clip(left[i], gain);
+        right[i] = clip(right[i], gain);
     }
 }
 

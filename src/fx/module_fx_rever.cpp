@@ -14,6 +14,7 @@ constexpr FxDecode kDecodes[ModuleFxRever::kSlots] = {
 
 ModuleFxRever::ModuleFxRever() : FxModule(kDecodes, kSlots, kMix, kBypass) {
     core_.registerLines(lines_);
+    scratch_.configure(fx::ComponentRever::kScratch, 1);
 }
 
 void ModuleFxRever::process(int frames, float* left, float* right) {
@@ -31,7 +32,7 @@ void ModuleFxRever::process(int frames, float* left, float* right) {
     c.size = modulated(kSize, frames);
     c.tone = modulated(kTone, frames);
     c.mix = modulated(kMix, frames);
-    core_.process(frames, sampleRate_, left, right, c, lines_);
+    core_.process(frames, sampleRate_, left, right, c, lines_, scratch_);
 }
 
 void ModuleFxRever::recover() {

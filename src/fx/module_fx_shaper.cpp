@@ -16,7 +16,7 @@ static_assert(fx::ShaperCore::kScratchUsed <= 14, "the wet buffers follow the co
 } // namespace
 
 ModuleFxShaper::ModuleFxShaper() : FxModule(kDecodes, kSlots, kMix, kBypass) {
-    scratch_.configure(16, fx::ShaperCore::kOversample);
+    scratch_.configure(16, 1); // the core works at the block rate
 }
 
 void ModuleFxShaper::process(int frames, float* left, float* right) {

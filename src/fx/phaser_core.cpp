@@ -1,6 +1,7 @@
 #include "fx/phaser_core.h"
 
 #include "engine/lookup_curve.h"
+#include "fx/fx_simd.h"
 #include "fx/fx_tables.h"
 
 namespace kolva::fx {
@@ -43,11 +44,6 @@ inline float runVowelBand(PhaserCore::VowelBand& band, int channel, float a, flo
     return x;
 }
 
-inline float rightPhase(float phase, float offset) {
-    const float p = phase + offset;
-    return p > 1.0f ? p - 1.0f : p;
-}
-
 // The vowel modes stretch the formant set: low and darker, plain, or raised.
 inline float vowelFrequency(int mode, float hz) {
     switch (mode) {
@@ -70,38 +66,108 @@ void PhaserCore::process(int frames, float sampleRate, const float* left, const 
 
 void PhaserCore::runClassic(int frames, float sampleRate, const float* left, const float* right,
                             int stages, const Controls& c, float* wetLeft, float* wetRight) {
+    switch (stages) {
+    case 2: runStages<2>(frames, sampleRate, left, right, c, wetLeft, wetRight); break;
+    case 4: runStages<4>(frames, sampleRate, left, right, c, wetLeft, wetRight); break;
+    case 6: runStages<6>(frames, sampleRate, left, right, c, wetLeft, wetRight); break;
+    case 8: runStages<8>(frames, sampleRate, left, right, c, wetLeft, wetRight); break;
+    case 10: runStages<10>(frames, sampleRate, left, right, c, wetLeft, wetRight); break;
+    default: runStages<12>(frames, sampleRate, left, right, c, wetLeft, wetRight); break;
+    }
+}
+
+void PhaserCore::sweepCoefficients(int frames, float sampleRate, const Controls& c,
+                                   float* coefLeft, float* coefRight) {
+    // The sweep does not depend on the audio, so it is worked out for the whole block first:
+    // the LFO phase sample by sample (into coefLeft), then the coefficients four samples at a
+    // time. Each lane computes what lfoWaveform, noteFrequencyAt and allpassCoefficient do.
     const float invRate = 1.0f / sampleRate;
     Memo rateMemo;
     float phase = phase_;
-    float yL = feedback_[0], yR = feedback_[1];
-    float* sL = allpass_[0];
-    float* sR = allpass_[1];
     for (int i = 0; i < frames; ++i) {
-        phase = advancePhase(phase, rateMemo(c.rate[i], [&](float r) { return lookupCurve01(kLfoRateHz, r) * invRate; }));
-        const float lfoL = lfoWaveform(phase, kLfoShape);
-        const float lfoR = lfoWaveform(rightPhase(phase, c.stereo[i] * kStereoPhase), kLfoShape);
-        const float centre = c.centre[i];
-        const float span = (1.0f - centre) * c.depth[i];
-        const float wL = noteFrequencyAt(lfoL * span + centre) * invRate;
-        const float wR = noteFrequencyAt(lfoR * span + centre) * invRate;
-        const float aL = allpassCoefficient(wL);
-        const float aR = allpassCoefficient(wR);
-        const float k = c.feedback[i] * 1.9f - 0.95f;
-
-        float xL = k * yL + left[i];
-        float xR = k * yR + right[i];
-        for (int s = 0; s < stages; ++s) {
-            xL = allpass(sL[s], aL, xL);
-            xR = allpass(sR[s], aR, xR);
-        }
-        yL = xL;
-        yR = xR;
-        wetLeft[i] = yL;
-        wetRight[i] = yR;
+        phase = advancePhase(phase, rateMemo(c.rate[i], [&](float r) {
+                                 return lookupCurve01(kLfoRateHz, r) * invRate;
+                             }));
+        coefLeft[i] = phase;
     }
     phase_ = phase;
-    feedback_[0] = yL;
-    feedback_[1] = yR;
+
+    const Tables& t = tables();
+    const float triangleWeight = 1.0f - 2.0f * kLfoShape, bumpWeight = 2.0f * kLfoShape;
+    const __m128 one = _mm_set1_ps(1.0f), half = _mm_set1_ps(0.5f), two = _mm_set1_ps(2.0f);
+    const auto waveform = [&](__m128 p) {
+        const __m128 bump = simd::lookupCurve4(t.lfoBase.data(), kLfoBasePoints + 1,
+                                               _mm_mul_ps(p, _mm_set1_ps(kLfoBasePoints - 1)));
+        const __m128 rising = _mm_cmple_ps(p, half);
+        const __m128 tri = _mm_or_ps(_mm_and_ps(rising, _mm_mul_ps(two, p)),
+                                     _mm_andnot_ps(rising, _mm_mul_ps(two, _mm_sub_ps(one, p))));
+        return _mm_add_ps(_mm_mul_ps(_mm_set1_ps(triangleWeight), tri),
+                          _mm_mul_ps(_mm_set1_ps(bumpWeight), bump));
+    };
+    const auto coefficient = [&](__m128 lfo, __m128 span, __m128 centre) {
+        const __m128 hz = simd::lookupCurve4(
+            t.noteFrequency.data(), kNotePoints,
+            _mm_mul_ps(_mm_add_ps(_mm_mul_ps(lfo, span), centre), _mm_set1_ps(kNotePoints - 1)));
+        const __m128 w = _mm_mul_ps(hz, _mm_set1_ps(invRate));
+        return _mm_div_ps(_mm_sub_ps(one, w), _mm_add_ps(one, w));
+    };
+    const auto sweep = [&](__m128 phases, __m128 stereo, __m128 centre, __m128 depth,
+                           __m128& left, __m128& right) {
+        // The right channel's phase: offset by the stereo amount, less 1 past 1.
+        __m128 shifted = _mm_add_ps(phases, _mm_mul_ps(stereo, _mm_set1_ps(kStereoPhase)));
+        shifted = _mm_sub_ps(shifted, _mm_and_ps(_mm_cmpgt_ps(shifted, one), one));
+        const __m128 span = _mm_mul_ps(_mm_sub_ps(one, centre), depth);
+        left = coefficient(waveform(phases), span, centre);
+        right = coefficient(waveform(shifted), span, centre);
+    };
+    int i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        __m128 left, right;
+        sweep(_mm_loadu_ps(coefLeft + i), _mm_loadu_ps(c.stereo + i),
+              _mm_loadu_ps(c.centre + i), _mm_loadu_ps(c.depth + i), left, right);
+        _mm_storeu_ps(coefLeft + i, left);
+        _mm_storeu_ps(coefRight + i, right);
+    }
+    for (; i < frames; ++i) {
+        __m128 left, right;
+        sweep(_mm_set_ss(coefLeft[i]), _mm_set_ss(c.stereo[i]), _mm_set_ss(c.centre[i]),
+              _mm_set_ss(c.depth[i]), left, right);
+        coefLeft[i] = simd::lane0(left);
+        coefRight[i] = simd::lane0(right);
+    }
+}
+
+template <int Stages>
+void PhaserCore::runStages(int frames, float sampleRate, const float* left, const float* right,
+                           const Controls& c, float* wetLeft, float* wetRight) {
+    static_assert(Stages <= kMaxStages);
+    // The coefficients go into the wet buffers first; each is read before its sample's output
+    // takes its place.
+    sweepCoefficients(frames, sampleRate, c, wetLeft, wetRight);
+    // Left and right side by side in lanes 0 and 1; each stage's state in a register.
+    __m128 y = _mm_setr_ps(feedback_[0], feedback_[1], 0.0f, 0.0f);
+    __m128 state[Stages];
+    for (int s = 0; s < Stages; ++s) state[s] = _mm_setr_ps(allpass_[0][s], allpass_[1][s], 0, 0);
+    for (int i = 0; i < frames; ++i) {
+        const __m128 a = simd::pairOf(wetLeft[i], wetRight[i]);
+        const __m128 k = _mm_set1_ps(c.feedback[i] * 1.9f - 0.95f);
+        __m128 x = _mm_add_ps(_mm_mul_ps(k, y), simd::pairOf(left[i], right[i]));
+        for (__m128& s : state) {
+            // One first-order all-pass step (allpass() below, on both lanes).
+            const __m128 out = _mm_sub_ps(s, _mm_mul_ps(a, x));
+            s = _mm_add_ps(_mm_mul_ps(a, out), x);
+            x = out;
+        }
+        y = x;
+        wetLeft[i] = simd::lane0(y);
+        wetRight[i] = simd::lane1(y);
+    }
+    feedback_[0] = simd::lane0(y);
+    feedback_[1] = simd::lane1(y);
+    for (int s = 0; s < Stages; ++s) {
+        allpass_[0][s] = simd::lane0(state[s]);
+        allpass_[1][s] = simd::lane1(state[s]);
+    }
 }
 
 void PhaserCore::runVowel(int frames, float sampleRate, const float* left, const float* right,

@@ -34,6 +34,12 @@ public:
 private:
     void runClassic(int frames, float sampleRate, const float* left, const float* right,
                     int stages, const Controls& c, float* wetLeft, float* wetRight);
+    // The classic modes' all-pass coefficient per channel and sample.
+    void sweepCoefficients(int frames, float sampleRate, const Controls& c, float* coefLeft,
+                           float* coefRight);
+    template <int Stages>
+    void runStages(int frames, float sampleRate, const float* left, const float* right,
+                   const Controls& c, float* wetLeft, float* wetRight);
     void runVowel(int frames, float sampleRate, const float* left, const float* right, int mode,
                   const Controls& c, float* wetLeft, float* wetRight);
 

@@ -22,40 +22,115 @@ constexpr double kOutputHz = 20200.0;
 constexpr double kOutputQ = 0.26073;
 constexpr double kOutputGainDb = 5.769;
 
-// Scratch roles (each blockSize * 8 floats).
-constexpr int kWorkL = 0, kWorkR = 1, kRestL = 2, kRestR = 3, kCurve = 4, kDriveRaw = 5,
-              kLevels = 6, kHold = 7;
+// Scratch roles (each at least blockSize floats).
+constexpr int kWorkL = 0, kWorkR = 1, kCurve = 2, kDriveRaw = 3, kLevels = 4, kHold = 5;
+static_assert(kHold < ShaperCore::kScratchUsed);
 
-// Repeats each of the first n samples `factor` times, in place (from the end backwards).
-void stretch(float* x, int n, int factor) {
-    for (int i = n - 1; i >= 0; --i) {
-        const float v = x[i];
-        float* out = x + static_cast<std::ptrdiff_t>(i) * factor;
-        for (int j = 0; j < factor; ++j)
-            out[j] = v;
-    }
+// The lane forms below compute, lane by lane, exactly what the scalar steps they are named
+// after compute.
+
+inline __m128 select(__m128 mask, __m128 a, __m128 b) {
+    return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
 }
 
-// Boxcar decimation: the mean of each run of `factor` samples.
-void decimate(const float* x, float* out, int n, int factor) {
-    const float scale = 1.0f / static_cast<float>(factor);
-    for (int i = 0; i < n; ++i) {
-        const float* run = x + static_cast<std::ptrdiff_t>(i) * factor;
-        float sum = 0.0f;
-        for (int j = 0; j < factor; ++j)
-            sum += run[j];
-        out[i] = sum * scale;
-    }
+// std::clamp(x, lo, hi), NaN passing through as it does there.
+inline __m128 clampLanes(__m128 x, float lo, float hi) {
+    return _mm_min_ps(_mm_set1_ps(hi), _mm_max_ps(_mm_set1_ps(lo), x));
 }
 
-// Rounds to the crusher grid: int(levels * x * 2 + 0.5) >> 1, over levels. The argument is
-// kept inside int range first; NaN reads as silence.
-inline float quantize(float x, float levels) {
+// std::trunc: past 2^23 every float is whole (and too large for the integer conversion).
+inline __m128 truncLanes(__m128 x) {
+    const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), x);
+    const __m128 whole = _mm_cmpge_ps(magnitude, _mm_set1_ps(8388608.0f));
+    return select(whole, x, _mm_cvtepi32_ps(_mm_cvttps_epi32(x)));
+}
+
+// wrapUnit.
+inline __m128 wrapUnitLanes(__m128 x) {
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 negated = _mm_xor_ps(x, _mm_set1_ps(-0.0f));
+    const __m128 above = _mm_sub_ps(x, truncLanes(x));
+    const __m128 below = _mm_sub_ps(one, _mm_sub_ps(negated, truncLanes(negated)));
+    return select(_mm_cmpge_ps(x, one), above,
+                  select(_mm_cmplt_ps(x, _mm_setzero_ps()), below, x));
+}
+
+// quantize: int(levels * x * 2 + 0.5) >> 1, over levels, the argument held inside int range
+// first and NaN read as silence.
+inline __m128 quantizeLanes(__m128 x, __m128 levels) {
     constexpr float kLimit = 1073741824.0f; // 2^30
-    float v = levels * x * 2.0f + 0.5f;
-    if (!(std::fabs(v) < kLimit)) v = v > 0.0f ? kLimit : (v < 0.0f ? -kLimit : 0.0f);
-    return static_cast<float>(static_cast<int>(v) >> 1) / levels;
+    __m128 v = _mm_add_ps(_mm_mul_ps(_mm_mul_ps(levels, x), _mm_set1_ps(2.0f)), _mm_set1_ps(0.5f));
+    v = _mm_and_ps(v, _mm_cmpord_ps(v, v));
+    v = _mm_min_ps(_mm_max_ps(v, _mm_set1_ps(-kLimit)), _mm_set1_ps(kLimit));
+    const __m128i steps = _mm_srai_epi32(_mm_cvttps_epi32(v), 1);
+    return _mm_div_ps(_mm_cvtepi32_ps(steps), levels);
 }
+
+// The crusher's hold in whole samples (a huge or NaN hold stays a defined integer).
+inline int holdLength(float hold) { return static_cast<int>(std::min(hold, 1.0e6f)); }
+
+// Shapes of the lanes, called as shape(x, c, d). kShapes: whether the drive controls (and
+// split mode's add-back) take part at all.
+struct CrusherOnly {
+    static constexpr bool kShapes = false;
+    __m128 operator()(__m128 x, __m128, __m128) const { return x; }
+};
+
+// A type with no shaping step: the samples pass, split mode still adds back.
+struct Unshaped {
+    static constexpr bool kShapes = true;
+    __m128 operator()(__m128 x, __m128, __m128) const { return x; }
+};
+
+// Types 0-5, 7, 8, 11-13: k = c * scale + offset; x -> curve(x * k + 0.5) * gain / (1 + d).
+template <bool Wrap> struct TableLanes {
+    static constexpr bool kShapes = true;
+    const float* curve;
+    int size;
+    float scale, gainComp, offset;
+    __m128 operator()(__m128 x, __m128 c, __m128 d) const {
+        const __m128 k = _mm_add_ps(_mm_mul_ps(c, _mm_set1_ps(scale)), _mm_set1_ps(offset));
+        __m128 u = _mm_add_ps(_mm_mul_ps(x, k), _mm_set1_ps(0.5f));
+        if constexpr (Wrap) u = wrapUnitLanes(u);
+        const __m128 last = _mm_set1_ps(static_cast<float>(size - 1));
+        const __m128 position = _mm_mul_ps(u, last);
+        // Driven hard, every lane lies at or past an end of the curve (NaN reads the first
+        // point): the end points then, without table reads.
+        const __m128 high = _mm_cmpge_ps(position, last);
+        const __m128 outside = _mm_or_ps(high, _mm_cmpnlt_ps(_mm_setzero_ps(), position));
+        const __m128 y = _mm_movemask_ps(outside) == 0xF
+                             ? select(high, _mm_set1_ps(curve[size - 1]), _mm_set1_ps(curve[0]))
+                             : simd::lookupCurve4(curve, size, position);
+        return _mm_mul_ps(_mm_mul_ps(y, _mm_set1_ps(gainComp)), d);
+    }
+};
+
+// Type 6: the positive half through the straight curve, the negative half through its own.
+struct AsymmetricLanes {
+    static constexpr bool kShapes = true;
+    const float* positive;
+    const float* negative;
+    __m128 operator()(__m128 x, __m128 c, __m128) const {
+        const __m128 last = _mm_set1_ps(static_cast<float>(kShaperCurvePoints - 1));
+        const __m128 k = _mm_add_ps(_mm_set1_ps(1.0f), _mm_mul_ps(_mm_set1_ps(180.0f), c));
+        const __m128 p = _mm_add_ps(_mm_mul_ps(clampLanes(x, 0.0f, 10.0f), k), _mm_set1_ps(0.5f));
+        const __m128 q = _mm_add_ps(
+            _mm_mul_ps(_mm_mul_ps(clampLanes(x, -10.0f, 0.0f), k), _mm_set1_ps(0.25f)),
+            _mm_set1_ps(1.0f));
+        return _mm_add_ps(simd::lookupCurve4(positive, kShaperCurvePoints, _mm_mul_ps(p, last)),
+                          simd::lookupCurve4(negative, kShaperCurvePoints, _mm_mul_ps(q, last)));
+    }
+};
+
+// Type 14: quiet signals keep unit gain; hard-driven ones settle at half scale.
+struct HardClipLanes {
+    static constexpr bool kShapes = true;
+    __m128 operator()(__m128 x, __m128 c, __m128) const {
+        const __m128 k = _mm_add_ps(_mm_set1_ps(1.0f), _mm_mul_ps(_mm_set1_ps(60.0f), c));
+        const __m128 bound = _mm_max_ps(_mm_div_ps(_mm_set1_ps(1.0f), k), _mm_set1_ps(0.5f));
+        return _mm_mul_ps(clampLanes(_mm_mul_ps(x, k), -1.0f, 1.0f), bound);
+    }
+};
 
 } // namespace
 
@@ -90,172 +165,228 @@ void ShaperCore::process(const Block& b, const float* inL, const float* inR, flo
                          float* wetR, int frames, const ScratchBuffers& scratch, float sampleRate) {
     if (frames <= 0) return;
     const bool crushOnly = b.type == kTypeFilterCrush || b.type == kTypeCrush;
-    if (!b.oversample) {
-        // Block rate. Types 11 to 14 run the same steps as on the oversampled path at ratio 1,
-        // so every type behaves alike with the switch off; types above 14 skip the shaping.
-        if (crushOnly)
-            crushPath(b, inL, inR, frames, scratch, sampleRate, false);
-        else
-            shapePath(b, inL, inR, frames, scratch, sampleRate, false);
-        std::copy_n(scratch[kWorkL], frames, wetL);
-        std::copy_n(scratch[kWorkR], frames, wetR);
-        if (b.type == kTypeFilterCrush && !b.filteredOnly) {
-            filterBand(b, wetL, wetR, frames, sampleRate, false);
-        }
-        return;
-    }
+    float* wl = scratch[kWorkL];
+    float* wr = scratch[kWorkR];
+    std::copy_n(inL, frames, wl);
+    std::copy_n(inR, frames, wr);
+    // The shaping types always take the band first; flt+dcm takes it before the crusher only
+    // in the filtered mode (split mode filters after it, below).
+    if (!crushOnly || (b.type == kTypeFilterCrush && b.filteredOnly))
+        filterBand(b, wl, wr, frames, sampleRate, b.oversample);
 
+    Run run{.inL = inL,
+            .inR = inR,
+            .bandL = wl,
+            .bandR = wr,
+            .c = scratch[kCurve],
+            .d = scratch[kDriveRaw],
+            .levels = scratch[kLevels],
+            .hold = scratch[kHold],
+            .outL = wetL,
+            .outR = wetR,
+            .frames = frames};
+    if (!crushOnly) {
+        float* c = scratch[kCurve];
+        float* d = scratch[kDriveRaw];
+        // d holds 1 / (1 + drive): the table types' drive compensation.
+        const float top = kDrivePoints - 1;
+        int i = 0;
+        for (; i + 4 <= frames; i += 4) {
+            const __m128 drive = _mm_loadu_ps(b.drive + i);
+            const __m128 one = _mm_set1_ps(1.0f);
+            _mm_storeu_ps(d + i, _mm_div_ps(one, _mm_add_ps(one, drive)));
+            _mm_storeu_ps(c + i, simd::lookupCurve4(kShaperDrive, kDrivePoints,
+                                                    _mm_mul_ps(drive, _mm_set1_ps(top))));
+        }
+        for (; i < frames; ++i) {
+            d[i] = 1.0f / (1.0f + b.drive[i]);
+            c[i] = lookupCurve(kShaperDrive, kDrivePoints, b.drive[i] * top);
+        }
+        run.split = !b.filteredOnly;
+        // Silence is judged on the block as it came in, whatever the rate it is shaped at.
+        run.keepL = !isBlockSilent(inL, frames);
+        run.keepR = !isBlockSilent(inR, frames);
+    }
+    crusherControls(b, frames, scratch, sampleRate, b.oversample ? kOversample : 1);
+    if (b.oversample)
+        antiImage_.design(sampleRate, Biquad::kLowPass, kAntiImageHz, kAntiImageQ, 0.0);
+
+    const auto path = [&](const auto& shape, bool zeroesSilence) {
+        if (b.oversample)
+            oversampled(shape, zeroesSilence, run);
+        else
+            plain(shape, zeroesSilence, run);
+    };
     if (crushOnly)
-        crushPath(b, inL, inR, frames, scratch, sampleRate, true);
+        path(CrusherOnly{}, false);
     else
-        shapePath(b, inL, inR, frames, scratch, sampleRate, true);
-    decimate(scratch[kWorkL], wetL, frames, kOversample);
-    decimate(scratch[kWorkR], wetR, frames, kOversample);
-    if (b.filteredOnly) {
+        withShape(b.type, path);
+
+    if (b.oversample && b.filteredOnly) {
         output_.design(sampleRate, Biquad::kPeaking, kOutputHz, kOutputQ, kOutputGainDb);
         output_.process(wetL, wetR, frames);
     }
-    if (b.type == kTypeFilterCrush && !b.filteredOnly) {
-        filterBand(b, wetL, wetR, frames, sampleRate, true);
-    }
+    if (b.type == kTypeFilterCrush && !b.filteredOnly)
+        filterBand(b, wetL, wetR, frames, sampleRate, b.oversample);
 }
 
 void ShaperCore::filterBand(const Block& b, float* left, float* right, int frames,
                             float sampleRate, bool oversampled) {
-    lowPass_.process(left, right, b.hiCut, frames, sampleRate);
-    (oversampled ? highPass_ : plainHighPass_).process(left, right, b.lowCut, frames, sampleRate);
+    SvfFilter::processPair(lowPass_, oversampled ? highPass_ : plainHighPass_, left, right,
+                           b.hiCut, b.lowCut, frames, sampleRate);
 }
 
-void ShaperCore::shapePath(const Block& b, const float* inL, const float* inR, int frames,
-                           const ScratchBuffers& scratch, float sampleRate, bool oversampled) {
-    const int ratio = oversampled ? kOversample : 1;
-    const int n = frames * ratio;
-    float* wl = scratch[kWorkL];
-    float* wr = scratch[kWorkR];
-    float* c = scratch[kCurve];
-    float* d = scratch[kDriveRaw];
-
-    std::copy_n(inL, frames, wl);
-    std::copy_n(inR, frames, wr);
-    filterBand(b, wl, wr, frames, sampleRate, oversampled);
-
-    // d holds 1 / (1 + drive): the table types' drive compensation, divided once per block
-    // sample rather than once per oversampled one.
-    for (int i = 0; i < frames; ++i) {
-        d[i] = 1.0f / (1.0f + b.drive[i]);
-        c[i] = lookupCurve(kShaperDrive, kDrivePoints, b.drive[i] * (kDrivePoints - 1));
-    }
-    if (oversampled) {
-        stretch(wl, frames, ratio);
-        stretch(wr, frames, ratio);
-        stretch(c, frames, ratio);
-        stretch(d, frames, ratio);
-        antiImage_.design(sampleRate, Biquad::kLowPass, kAntiImageHz, kAntiImageQ, 0.0);
-        antiImage_.process(wl, wr, n);
-    }
-
-    const bool split = !b.filteredOnly;
-    float* rl = scratch[kRestL];
-    float* rr = scratch[kRestR];
-    if (split) {
-        // What the filters took away, against the (repeated) input.
-        for (int i = 0; i < frames; ++i) {
-            const float xl = inL[i], xr = inR[i];
-            const int at = i * ratio;
-            for (int j = at; j < at + ratio; ++j) {
-                rl[j] = xl - wl[j];
-                rr[j] = xr - wr[j];
-            }
-        }
-    }
-
-    // Silence is judged on the block as it came in, whatever the rate it is shaped at.
-    shape(b.type, wl, c, d, n, isBlockSilent(inL, frames));
-    shape(b.type, wr, c, d, n, isBlockSilent(inR, frames));
-
-    if (split) {
-        for (int i = 0; i < n; ++i) {
-            const float g = 1.0f + 2.0f * c[i];
-            wl[i] += g * rl[i];
-            wr[i] += g * rr[i];
-        }
-    }
-
-    crusherControls(b, frames, scratch, sampleRate, ratio);
-    crush(wl, wr, scratch[kLevels], scratch[kHold], n);
-}
-
-void ShaperCore::crushPath(const Block& b, const float* inL, const float* inR, int frames,
-                           const ScratchBuffers& scratch, float sampleRate, bool oversampled) {
-    const int ratio = oversampled ? kOversample : 1;
-    const int n = frames * ratio;
-    float* wl = scratch[kWorkL];
-    float* wr = scratch[kWorkR];
-    std::copy_n(inL, frames, wl);
-    std::copy_n(inR, frames, wr);
-    // Filtered mode: the band is chosen before the crusher (split mode filters after it).
-    if (b.type == kTypeFilterCrush && b.filteredOnly) {
-        filterBand(b, wl, wr, frames, sampleRate, oversampled);
-    }
-    if (oversampled) {
-        stretch(wl, frames, ratio);
-        stretch(wr, frames, ratio);
-        antiImage_.design(sampleRate, Biquad::kLowPass, kAntiImageHz, kAntiImageQ, 0.0);
-        antiImage_.process(wl, wr, n);
-    }
-    crusherControls(b, frames, scratch, sampleRate, ratio);
-    crush(wl, wr, scratch[kLevels], scratch[kHold], n);
-}
-
-void ShaperCore::shape(int type, float* x, const float* c, const float* d, int n,
-                       bool silent) const {
+template <class Fn> void ShaperCore::withShape(int type, Fn&& run) const {
     const ShaperCurves& curves = shaperCurves();
     if (type == kTypeAsymmetric) {
-        // Positive half through the straight curve, negative half through its own curve.
-        const float* pos = curves.linearD.data();
-        const float* neg = curves.asymNegative.data();
-        constexpr float last = kShaperCurvePoints - 1;
-        for (int i = 0; i < n; ++i) {
-            const float k = 1.0f + 180.0f * c[i];
-            const float p = std::clamp(x[i], 0.0f, 10.0f) * k + 0.5f;
-            const float q = std::clamp(x[i], -10.0f, 0.0f) * k * 0.25f + 1.0f;
-            x[i] = lookupCurve(pos, kShaperCurvePoints, p * last) +
-                   lookupCurve(neg, kShaperCurvePoints, q * last);
-        }
+        run(AsymmetricLanes{curves.linearD.data(), curves.asymNegative.data()}, false);
         return;
     }
     if (type == kTypeHardClip) {
-        for (int i = 0; i < n; ++i) {
-            const float k = 1.0f + 60.0f * c[i];
-            // Quiet signals keep unit gain; hard-driven ones settle at half scale.
-            x[i] = std::clamp(x[i] * k, -1.0f, 1.0f) * std::max(0.5f, 1.0f / k);
-        }
+        run(HardClipLanes{}, false);
         return;
     }
-    if (type < 0 || type >= kTypes || types_[static_cast<std::size_t>(type)].curve == nullptr)
-        return; // no shaping step for this type
-
-    const TableShape& t = types_[static_cast<std::size_t>(type)];
+    if (type < 0 || type >= kTypes || types_[static_cast<std::size_t>(type)].curve == nullptr) {
+        run(Unshaped{}, false); // no shaping step for this type
+        return;
+    }
     // A silent channel must stay exactly silent, even where a driven curve would lift its
     // residue into something audible.
-    if (silent) {
-        std::fill_n(x, n, 0.0f);
-        return;
-    }
-    const float last = static_cast<float>(t.size - 1);
-    if (t.wrap) {
-        for (int i = 0; i < n; ++i) {
-            const float k = c[i] * t.scale + t.offset;
-            const float u = wrapUnit(x[i] * k + 0.5f);
-            x[i] = lookupCurve(t.curve, t.size, u * last) * t.gainComp * d[i];
+    const TableShape& t = types_[static_cast<std::size_t>(type)];
+    if (t.wrap)
+        run(TableLanes<true>{t.curve, t.size, t.scale, t.gainComp, t.offset}, true);
+    else
+        run(TableLanes<false>{t.curve, t.size, t.scale, t.gainComp, t.offset}, true);
+}
+
+template <class Shape>
+void ShaperCore::oversampled(const Shape& shape, bool zeroesSilence, const Run& r) {
+    // Lanes hold two steps of both channels: L R L R.
+    const int keepL = -static_cast<int>(!zeroesSilence || r.keepL);
+    const int keepR = -static_cast<int>(!zeroesSilence || r.keepR);
+    const __m128 keep = _mm_castsi128_ps(_mm_setr_epi32(keepL, keepR, keepL, keepR));
+    simd::BiquadLanes f = antiImage_.lanes();
+    int counter = holdCounter_;
+    float heldL = held_[0], heldR = held_[1];
+    for (int i = 0; i < r.frames; ++i) {
+        // The input repeats for eight steps, so after the first two the filter's feed-forward
+        // sum repeats too.
+        const __m128d x = simd::widen(simd::pairOf(r.bandL[i], r.bandR[i]));
+        const __m128d y0 = f.feedback(f.forward(x, f.x1, f.x2));
+        const __m128d y1 = f.feedback(f.forward(x, x, f.x1));
+        const __m128d repeated = f.forward(x, x, x);
+        const __m128d y2 = f.feedback(repeated);
+        const __m128d y3 = f.feedback(repeated);
+        const __m128d y4 = f.feedback(repeated);
+        const __m128d y5 = f.feedback(repeated);
+        const __m128d y6 = f.feedback(repeated);
+        const __m128d y7 = f.feedback(repeated);
+        f.x1 = f.x2 = x;
+        __m128 v[4] = {_mm_movelh_ps(simd::narrow(y0), simd::narrow(y1)),
+                       _mm_movelh_ps(simd::narrow(y2), simd::narrow(y3)),
+                       _mm_movelh_ps(simd::narrow(y4), simd::narrow(y5)),
+                       _mm_movelh_ps(simd::narrow(y6), simd::narrow(y7))};
+
+        if constexpr (Shape::kShapes) {
+            const __m128 c = _mm_set1_ps(r.c[i]), d = _mm_set1_ps(r.d[i]);
+            if (r.split) {
+                // What the filters took away, against the held input.
+                const __m128 pair = simd::pairOf(r.inL[i], r.inR[i]);
+                const __m128 dry = _mm_movelh_ps(pair, pair);
+                const __m128 g = _mm_set1_ps(1.0f + 2.0f * r.c[i]);
+                for (__m128& s : v) {
+                    const __m128 rest = _mm_sub_ps(dry, s);
+                    s = _mm_add_ps(_mm_and_ps(shape(s, c, d), keep), _mm_mul_ps(g, rest));
+                }
+            } else {
+                for (__m128& s : v) s = _mm_and_ps(shape(s, c, d), keep);
+            }
         }
-    } else {
-        for (int i = 0; i < n; ++i) {
-            const float k = c[i] * t.scale + t.offset;
-            const float u = x[i] * k + 0.5f;
-            x[i] = lookupCurve(t.curve, t.size, u * last) * t.gainComp * d[i];
+
+        // Crusher, then the mean of the eight steps (summed in order).
+        const __m128 levels = _mm_set1_ps(r.levels[i]);
+        for (__m128& s : v) s = quantizeLanes(s, levels);
+        const int length = holdLength(r.hold[i]);
+        if (length <= 1) {
+            counter = 0; // every step takes a new value
+            heldL = simd::lane2(v[3]);
+            heldR = simd::lane3(v[3]);
+        } else {
+            alignas(16) float q[16];
+            for (int k = 0; k < 4; ++k) _mm_store_ps(q + 4 * k, v[k]);
+            for (int j = 0; j < 16; j += 2) {
+                if (++counter >= length) {
+                    counter = 0;
+                    heldL = q[j];
+                    heldR = q[j + 1];
+                }
+                q[j] = heldL;
+                q[j + 1] = heldR;
+            }
+            for (int k = 0; k < 4; ++k) v[k] = _mm_load_ps(q + 4 * k);
+        }
+        __m128 sum = _mm_setzero_ps();
+        for (const __m128& s : v) {
+            sum = _mm_add_ps(sum, s);
+            sum = _mm_add_ps(sum, _mm_movehl_ps(s, s));
+        }
+        sum = _mm_mul_ps(sum, _mm_set1_ps(1.0f / kOversample));
+        r.outL[i] = simd::lane0(sum);
+        r.outR[i] = simd::lane1(sum);
+    }
+    antiImage_.keep(f);
+    holdCounter_ = counter;
+    held_[0] = heldL;
+    held_[1] = heldR;
+}
+
+template <class Shape>
+void ShaperCore::plain(const Shape& shape, bool zeroesSilence, const Run& r) {
+    const float* bands[2] = {r.bandL, r.bandR};
+    const float* dry[2] = {r.inL, r.inR};
+    const __m128 keep[2] = {
+        _mm_castsi128_ps(_mm_set1_epi32(-static_cast<int>(!zeroesSilence || r.keepL))),
+        _mm_castsi128_ps(_mm_set1_epi32(-static_cast<int>(!zeroesSilence || r.keepR)))};
+    int counter = holdCounter_;
+    float heldL = held_[0], heldR = held_[1];
+    for (int i = 0; i < r.frames; i += 4) {
+        // Four samples of each channel; a short last run is padded with silence.
+        const int count = std::min(4, r.frames - i);
+        const auto load = [&](const float* x) {
+            if (count == 4) return _mm_loadu_ps(x + i);
+            alignas(16) float pad[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+            std::copy_n(x + i, count, pad);
+            return _mm_load_ps(pad);
+        };
+        alignas(16) float q[2][4];
+        for (int ch = 0; ch < 2; ++ch) {
+            __m128 s = load(bands[ch]);
+            if constexpr (Shape::kShapes) {
+                const __m128 c = load(r.c);
+                const __m128 shaped = _mm_and_ps(shape(s, c, load(r.d)), keep[ch]);
+                if (r.split) {
+                    const __m128 g =
+                        _mm_add_ps(_mm_set1_ps(1.0f), _mm_mul_ps(_mm_set1_ps(2.0f), c));
+                    s = _mm_add_ps(shaped, _mm_mul_ps(g, _mm_sub_ps(load(dry[ch]), s)));
+                } else {
+                    s = shaped;
+                }
+            }
+            _mm_store_ps(q[ch], quantizeLanes(s, load(r.levels)));
+        }
+        for (int j = 0; j < count; ++j) {
+            if (++counter >= holdLength(r.hold[i + j])) {
+                counter = 0;
+                heldL = q[0][j];
+                heldR = q[1][j];
+            }
+            r.outL[i + j] = heldL;
+            r.outR[i + j] = heldR;
         }
     }
+    holdCounter_ = counter;
+    held_[0] = heldL;
+    held_[1] = heldR;
 }
 
 void ShaperCore::crusherControls(const Block& b, int frames, const ScratchBuffers& scratch,
@@ -264,33 +395,25 @@ void ShaperCore::crusherControls(const Block& b, int frames, const ScratchBuffer
     float* hold = scratch[kHold];
     const float rateScale = 44100.0f / sampleRate;
     const auto r = static_cast<float>(ratio);
-    for (int i = 0; i < frames; ++i) {
-        levels[i] = lookupCurve(kCrusherLevels, kCrusherPoints, b.bits[i] * (kCrusherPoints - 1));
-        const float h = lookupCurve(kCrusherHold, kCrusherPoints, b.rate[i] * (kCrusherPoints - 1));
+    const float top = kCrusherPoints - 1;
+    int i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        const __m128 topLanes = _mm_set1_ps(top);
+        _mm_storeu_ps(levels + i,
+                      simd::lookupCurve4(kCrusherLevels, kCrusherPoints,
+                                         _mm_mul_ps(_mm_loadu_ps(b.bits + i), topLanes)));
+        const __m128 h = simd::lookupCurve4(kCrusherHold, kCrusherPoints,
+                                            _mm_mul_ps(_mm_loadu_ps(b.rate + i), topLanes));
+        const __m128 samples = _mm_mul_ps(
+            _mm_mul_ps(_mm_mul_ps(h, _mm_set1_ps(rateScale)), _mm_set1_ps(220.0f)),
+            _mm_set1_ps(r));
+        _mm_storeu_ps(hold + i, _mm_add_ps(samples, _mm_set1_ps(1.0f)));
+    }
+    for (; i < frames; ++i) {
+        levels[i] = lookupCurve(kCrusherLevels, kCrusherPoints, b.bits[i] * top);
+        const float h = lookupCurve(kCrusherHold, kCrusherPoints, b.rate[i] * top);
         hold[i] = h * rateScale * 220.0f * r + 1.0f;
     }
-    if (ratio > 1) {
-        stretch(levels, frames, ratio);
-        stretch(hold, frames, ratio);
-    }
-}
-
-void ShaperCore::crush(float* left, float* right, const float* levels, const float* hold, int n) {
-    int counter = holdCounter_;
-    float hl = held_[0], hr = held_[1];
-    for (int i = 0; i < n; ++i) {
-        const int length = static_cast<int>(std::min(hold[i], 1.0e6f));
-        if (++counter >= length) {
-            counter = 0;
-            hl = quantize(left[i], levels[i]);
-            hr = quantize(right[i], levels[i]);
-        }
-        left[i] = hl;
-        right[i] = hr;
-    }
-    holdCounter_ = counter;
-    held_[0] = hl;
-    held_[1] = hr;
 }
 
 } // namespace kolva::fx

@@ -21,8 +21,9 @@ public:
     static constexpr int kTypeFilterCrush = 9;
     static constexpr int kTypeCrush = 10;
     static constexpr int kTypeHardClip = 14;
-    // Scratch buffers used: 0..kScratchUsed-1, each blockSize * kOversample floats.
-    static constexpr int kScratchUsed = 8;
+    // Scratch buffers used: 0..kScratchUsed-1, each at least blockSize floats (everything the
+    // core keeps per sample is at the block rate; the 8x stream never leaves registers).
+    static constexpr int kScratchUsed = 6;
 
     struct Block {
         int type = 1;
@@ -40,7 +41,7 @@ public:
     ShaperCore& operator=(const ShaperCore&) = delete;
 
     // Reads `frames` samples of inL/inR and writes the wet signal to wetL/wetR. `scratch`
-    // must hold kScratchUsed buffers of at least frames * kOversample floats.
+    // must hold kScratchUsed buffers of at least `frames` floats.
     void process(const Block& b, const float* inL, const float* inR, float* wetL, float* wetR,
                  int frames, const ScratchBuffers& scratch, float sampleRate);
     // Every filter, the crusher's hold and the oversampling filters back to rest.
@@ -57,22 +58,37 @@ private:
         float offset = 0.0f;
     };
 
-    // Filters, shaping and the split-band mix for types with a shaping step, at either rate.
-    void shapePath(const Block& b, const float* inL, const float* inR, int frames,
-                   const ScratchBuffers& scratch, float sampleRate, bool oversampled);
+    // Per-sample inputs of the shaping and crushing steps, all at the block rate.
+    struct Run {
+        const float* inL;   // the block as it came in (split mode adds back what the
+        const float* inR;   // filters took from it)
+        const float* bandL; // band-limited input (or the input, for the crusher types)
+        const float* bandR;
+        const float* c;      // drive curve value
+        const float* d;      // 1 / (1 + drive)
+        const float* levels; // crusher grid
+        const float* hold;   // crusher hold in samples of the rate it runs at
+        float* outL;
+        float* outR;
+        int frames;
+        bool split = false;             // add (1 + 2c) x what the filters took away
+        bool keepL = true, keepR = true; // false: a silent channel the table types zero
+    };
+
     // The low-pass, then the high-pass of the path (each path keeps its own high-pass state).
     void filterBand(const Block& b, float* left, float* right, int frames, float sampleRate,
                     bool oversampled);
-    // Types 9 and 10: the crusher, with or without the filters around it.
-    void crushPath(const Block& b, const float* inL, const float* inR, int frames,
-                   const ScratchBuffers& scratch, float sampleRate, bool oversampled);
-    // Shapes one channel of n samples by `type` with drive curve c and d = 1 / (1 + drive). A table
-    // type turns the channel to exact zeros when its input block was silent.
-    void shape(int type, float* x, const float* c, const float* d, int n, bool silent) const;
-    // Fills the crusher's per-sample levels and hold (block rate, then stretched).
+    // Calls run(shape) with the lane operation of `type` ((x, c, d) -> shaped x) and whether it
+    // zeroes silent channels; types without a shaping step pass their lanes through.
+    template <class Fn> void withShape(int type, Fn&& run) const;
+    // The 8x path per block sample: hold the sample for eight steps through the anti-imaging
+    // filter, shape, add back, crush and average the eight, all in registers.
+    template <class Shape> void oversampled(const Shape& shape, bool zeroesSilence, const Run& r);
+    // The block-rate path, four samples of a channel at a time.
+    template <class Shape> void plain(const Shape& shape, bool zeroesSilence, const Run& r);
+    // Fills the crusher's per-sample levels and hold at the block rate.
     void crusherControls(const Block& b, int frames, const ScratchBuffers& scratch,
                          float sampleRate, int ratio) const;
-    void crush(float* left, float* right, const float* levels, const float* hold, int n);
 
     std::array<TableShape, kTypes> types_{};
     SvfFilter lowPass_{1.2f, SvfFilter::kLow};
