@@ -101,11 +101,10 @@ void ChorusCore::runVoices(int frames, float sampleRate, int mode, const Control
     const int row = mode;
     const int voices = mode + 1;
     const float* factor = kVoiceFactor[row];
-    const float invRate = 1.0f / sampleRate;
-    Memo rateMemo;
+    LfoClock clock(sampleRate);
     float phase = phase_;
     for (int i = 0; i < frames; ++i) {
-        phase = advancePhase(phase, rateMemo(c.rate[i], [&](float r) { return lookupCurve01(kLfoRateHz, r) * invRate; }));
+        phase = clock.advance(phase, c.rate[i]);
         const float offset = lookupCurve01(kSpreadCurve, c.wide[i]) * kSpreadPhase;
         const float depth = lookupCurve01(kDepthCurve, c.depth[i]) * kDepthScale;
         const float base = c.delay[i] + kDelayFloor;

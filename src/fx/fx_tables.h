@@ -108,4 +108,21 @@ inline float advancePhase(float phase, float increment) {
     return phase > 1.0f ? phase - 1.0f : phase;
 }
 
+// The effects' LFO clock: a phase advanced once per sample at a rate control read through
+// the LFO rate table (the table read only when the control moves).
+struct LfoClock {
+    explicit LfoClock(float sampleRate) : invRate(1.0f / sampleRate) {}
+    float advance(float phase, float rate) {
+        return advancePhase(phase, memo(rate, [&](float r) { return lookupCurve01(kLfoRateHz, r) * invRate; }));
+    }
+    // Every sample's phase of the block into `out`; returns the phase after the block.
+    float fill(float phase, const float* rate, int frames, float* out) {
+        for (int i = 0; i < frames; ++i) out[i] = phase = advance(phase, rate[i]);
+        return phase;
+    }
+
+    float invRate;
+    Memo memo;
+};
+
 } // namespace kolva::fx

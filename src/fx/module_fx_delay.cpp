@@ -22,16 +22,7 @@ void DelayCore::delayTimes(int frames, float sampleRate, const Controls& c, floa
     // The LFO phase sample by sample (parked in delayLeft), then the times four samples at a
     // time: mod = (T(phase) - 0.5) 0.02 depth, the time with mod added (synced or free), then
     // seconds to samples held inside [0, 10] s (NaN reads as 0).
-    const float invRate = 1.0f / sampleRate;
-    Memo rateMemo;
-    float phase = phase_;
-    for (int i = 0; i < frames; ++i) {
-        phase = advancePhase(phase, rateMemo(c.rate[i], [&](float r) {
-                                 return lookupCurve01(kLfoRateHz, r) * invRate;
-                             }));
-        delayLeft[i] = phase;
-    }
-    phase_ = phase;
+    phase_ = LfoClock(sampleRate).fill(phase_, c.rate, frames, delayLeft);
 
     const float* lfo = tables().lfoBase.data();
     const __m128 syncLeft = _mm_set1_ps(syncSeconds(c.divisionLeft, c.tempo));

@@ -82,15 +82,7 @@ void PhaserCore::sweepCoefficients(int frames, float sampleRate, const Controls&
     // the LFO phase sample by sample (into coefLeft), then the coefficients four samples at a
     // time. Each lane computes what lfoWaveform, noteFrequencyAt and allpassCoefficient do.
     const float invRate = 1.0f / sampleRate;
-    Memo rateMemo;
-    float phase = phase_;
-    for (int i = 0; i < frames; ++i) {
-        phase = advancePhase(phase, rateMemo(c.rate[i], [&](float r) {
-                                 return lookupCurve01(kLfoRateHz, r) * invRate;
-                             }));
-        coefLeft[i] = phase;
-    }
-    phase_ = phase;
+    phase_ = LfoClock(sampleRate).fill(phase_, c.rate, frames, coefLeft);
 
     const Tables& t = tables();
     const float triangleWeight = 1.0f - 2.0f * kLfoShape, bumpWeight = 2.0f * kLfoShape;
@@ -173,11 +165,11 @@ void PhaserCore::runStages(int frames, float sampleRate, const float* left, cons
 void PhaserCore::runVowel(int frames, float sampleRate, const float* left, const float* right,
                           int mode, const Controls& c, float* wetLeft, float* wetRight) {
     const float invRate = 1.0f / sampleRate;
-    Memo rateMemo;
+    LfoClock clock(sampleRate);
     constexpr float kVowelSpan = static_cast<float>(kVowelPoints - 1);
     float phase = phase_;
     for (int i = 0; i < frames; ++i) {
-        phase = advancePhase(phase, rateMemo(c.rate[i], [&](float r) { return lookupCurve01(kLfoRateHz, r) * invRate; }));
+        phase = clock.advance(phase, c.rate[i]);
         const float lfo = lfoWaveform(phase, kLfoShape);
         const float centre = c.centre[i];
         const float sweep = lfo * (1.0f - centre) * c.depth[i] + centre;
