@@ -59,6 +59,7 @@ APlugin::APlugin() {
     stepper_[0] = static_cast<ModuleStepper*>(modules_[kModStepper1].get());
     stepper_[1] = static_cast<ModuleStepper*>(modules_[kModStepper1 + 1].get());
     arp_ = static_cast<ModuleArp*>(modules_[kModArp].get());
+    for (ModuleStepper* s : stepper_) s->setNoteSource(midi_);
     equalizer_ = static_cast<ModuleFxEqualizer*>(modules_[kModFxEqualizer].get());
 
     buildRouting();
@@ -231,20 +232,20 @@ void APlugin::rebuildRouting() {
 
 // ---- notes and controllers ----
 
-void APlugin::noteOn(int offset, int note, int velocity) {
-    if (held_.full()) return;
-    sustained_.removeAll(note);
-    arp_->noteOn(note, velocity);
-    if (arp_->isOn()) {
-        held_.push(note);
-        allNotesOffRequest_ = 0;
-        return;
-    }
+void APlugin::startNote(int offset, int note, int velocity) {
     voiceContext_.noteRandom1 = noteRandom_.next() * 0.001f - voiceContext_.noteRandom2;
     voiceContext_.noteRandom2 = noteRandom_.next() * 0.001f;
     voiceContext_.previousNoteOnTime = voiceContext_.lastNoteOnTime;
     voiceContext_.lastNoteOnTime = context_.clock();
     midi_->noteOn(offset, note, velocity);
+}
+
+void APlugin::noteOn(int offset, int note, int velocity) {
+    if (held_.full()) return;
+    sustained_.removeAll(note);
+    arp_->noteOn(offset, note, velocity);
+    // While the arpeggiator plays, the key only feeds it; its notes start in render.
+    if (!arp_->isOn()) startNote(offset, note, velocity);
     held_.push(note);
     allNotesOffRequest_ = 0;
 }
@@ -252,7 +253,7 @@ void APlugin::noteOn(int offset, int note, int velocity) {
 void APlugin::noteOff(int offset, int note) {
     held_.removeAll(note);
     if (sustain_ == 0) {
-        arp_->noteOff(note);
+        arp_->noteOff(offset, note);
         if (!arp_->isOn()) midi_->noteOff(offset, note);
     } else {
         sustained_.push(note); // refused when full
@@ -263,11 +264,20 @@ void APlugin::allNotesOff(int offset) {
     midi_->resetVoiceBuffers();
     for (int i = 0; i < held_.size(); ++i) {
         const int n = held_[i];
-        arp_->noteOff(n);
         midi_->polyNoteOff(offset, n);
         midi_->monoNoteOff(offset, n);
     }
     held_.clear();
+    // The arpeggiator forgets its keys; the notes it still plays end here too, held list or
+    // not, so none of them outlives the request.
+    arp_->releaseAll();
+    for (int i = 0; i < arp_->eventCount(); ++i) {
+        const ArpEvent& e = arp_->event(i);
+        if (e.kind != ArpEvent::kNoteOff) continue;
+        midi_->polyNoteOff(offset, e.note);
+        midi_->monoNoteOff(offset, e.note);
+    }
+    arp_->clearEvents();
     arp_->clearMarkers();
 }
 
@@ -285,7 +295,7 @@ void APlugin::controller(int value, int offset, int kind, float bend) {
         } else if (value < 64 && sustain_ != 0) {
             sustain_ = 0;
             for (int i = 0; i < sustained_.size(); ++i) {
-                arp_->noteOff(sustained_[i]);
+                arp_->noteOff(offset, sustained_[i]);
                 if (!arp_->isOn()) midi_->noteOff(offset, sustained_[i]);
             }
             sustained_.clear();
@@ -396,25 +406,20 @@ void APlugin::render(float* left, float* right, int frames) {
         if (routingCountdown_ <= 0) rebuildRouting();
     }
 
-    // 3. Arpeggiator and the notes it plays.
+    // 3. Arpeggiator and the notes it plays, at their offsets in this block.
     arp_->renderBlock(frames);
     matrix_->setSource(ModuleMatrix::kPosArpStep, arp_->getModOutput(0));
-    if (arp_->eventCount() > 0) {
-        midi_->clearKeyTables();
-        for (int i = 0; i < arp_->eventCount(); ++i) {
-            const ArpEvent& e = arp_->event(i);
-            if (e.velocity > 0) {
-                voiceContext_.noteRandom1 = noteRandom_.next() * 0.001f - voiceContext_.noteRandom2;
-                voiceContext_.noteRandom2 = noteRandom_.next() * 0.001f;
-                midi_->noteOn(e.offset, e.note, e.velocity);
-                held_.push(e.note);
-            } else {
-                midi_->noteOff(e.offset, e.note);
-                held_.removeAll(e.note);
-            }
+    for (int i = 0; i < arp_->eventCount(); ++i) {
+        const ArpEvent& e = arp_->event(i);
+        if (e.kind == ArpEvent::kNoteOn) {
+            startNote(e.offset, e.note, std::clamp(e.velocity, 1, 127));
+            held_.push(e.note);
+        } else {
+            midi_->noteOff(e.offset, e.note);
+            held_.removeAll(e.note);
         }
-        arp_->clearEvents();
     }
+    arp_->clearEvents();
 
     // 4. Mono/poly switch and all-notes-off requests release everything at the block end.
     if (pendingMode_ != context_.polyMode && crossesModeFamily(context_.polyMode, pendingMode_))

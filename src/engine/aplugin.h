@@ -115,6 +115,8 @@ public:
 
 private:
     void buildRouting();
+    // Per-note random values, note-on times and the voice start of a played note.
+    void startNote(int offset, int note, int velocity);
     void publishAll();
     void publishMidi();
     void publishExtControls();
