@@ -135,6 +135,32 @@ TEST(KolvaPlugin, PlaysANoteAtItsPitch) {
     EXPECT_NEAR(zeroCrossingFrequency(wav, 1, 4410, 39690), 440.0, 440.0 * 0.0005);
     EXPECT_NEAR(zeroCrossingFrequency(wav, 0, 75000, 101000), 659.255, 659.255 * 0.0005);
 }
+// The arpeggiator set up by name from the command line: a held C major triad becomes one note
+// per eighth (12000 frames at 120 bpm and 48 kHz), rising C4 E4 G4 over two octaves, then again.
+TEST(KolvaPlugin, ArpeggiatesAHeldChordSetByName) {
+    std::string out = scratchFolder("kolva-arp") + "/arp.wav";
+    CommandResult r = runCommand(
+        kRender, {KOLVA_PLUGIN, "--notes", "60@0+3.1, 64@0+3.1, 67@0+3.1", "--rate", "48000",
+                  "--param", "drift=off", "--param", "arp_on=on", "--param", "arp_speed=1/8",
+                  "--param", "arp_octave=02", "--param", "arp_mode=Up", "-o", out});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    WavData wav;
+    ASSERT_TRUE(readWav(out, wav));
+    const double c4 = 261.626;
+    const double expected[] = {c4, c4 * 1.259921, c4 * 1.498307, 2 * c4, 2 * c4 * 1.259921,
+                               2 * c4 * 1.498307, c4, c4 * 1.259921};
+    for (int step = 0; step < 8; ++step) {
+        const long start = step * 12000L;
+        EXPECT_NEAR(zeroCrossingFrequency(wav, 0, start + 1500, start + 5500), expected[step],
+                    expected[step] * 0.003)
+            << "step " << step;
+        // Gate 0.5: the note has ended well before the next step begins.
+        double early = 0.0, late = 0.0;
+        for (long f = start + 1000; f < start + 4000; ++f) early += std::fabs(wav.at(f, 0));
+        for (long f = start + 9000; f < start + 11900; ++f) late += std::fabs(wav.at(f, 0));
+        EXPECT_LT(late, early * 0.1) << "step " << step;
+    }
+}
 #endif
 
 } // namespace
