@@ -245,34 +245,43 @@ void ChorusCore::runEnsemble(int frames, float sampleRate, const Controls& c,
     const Tables& t = tables();
     float yL = smooth_[0], yR = smooth_[1];
     Memo cutMemo;
-    for (int i = 0; i < frames; ++i) {
-        const float fb = feedbackGain(feedback[i]);
-        const float inL = inLeft[i], inR = inRight[i];
-
-        alignas(16) float read[4];
-        _mm_store_ps(read, cubicRead4(data, length, _mm_setr_epi32(w0, w1, w2, w3),
-                                      _mm_setr_ps(delay0[i], delay1[i], delay2[i], delay3[i])));
-        float accL = read[0];
-        data[0][w0] = accL * fb + inL;
-        accL -= read[1];
-        data[1][w1] = accL * fb + inL;
-        float accR = read[2];
-        data[2][w2] = accR * fb + inR;
-        accR -= read[3];
-        data[3][w3] = accR * fb + inR;
-        step(w0);
-        step(w1);
-        step(w2);
-        step(w3);
-
-        const float coef = cutMemo(hicut[i], [&](float v) {
+    const auto cutOf = [&](float control) {
+        return cutMemo(control, [&](float v) {
             return onePoleCoefficient(t, noteFrequencyAt(t, v), sampleRate);
         });
-        yL += (accL - yL) * coef;
-        yR += (accR - yR) * coef;
-        wetLeft[i] = yL;
-        wetRight[i] = yR;
-    }
+    };
+    const auto run = [&](auto&& cutAt) {
+        for (int i = 0; i < frames; ++i) {
+            const float fb = feedbackGain(feedback[i]);
+            const float inL = inLeft[i], inR = inRight[i];
+
+            alignas(16) float read[4];
+            _mm_store_ps(read, cubicRead4(data, length, _mm_setr_epi32(w0, w1, w2, w3),
+                                          _mm_setr_ps(delay0[i], delay1[i], delay2[i], delay3[i])));
+            float accL = read[0];
+            data[0][w0] = accL * fb + inL;
+            accL -= read[1];
+            data[1][w1] = accL * fb + inL;
+            float accR = read[2];
+            data[2][w2] = accR * fb + inR;
+            accR -= read[3];
+            data[3][w3] = accR * fb + inR;
+            step(w0);
+            step(w1);
+            step(w2);
+            step(w3);
+
+            const float coef = cutAt(hicut[i]);
+            yL += (accL - yL) * coef;
+            yR += (accR - yR) * coef;
+            wetLeft[i] = yL;
+            wetRight[i] = yR;
+        }
+    };
+    if (frames > 0 && holdsStill(hicut, frames))
+        run(Held{cutOf(hicut[0])});
+    else
+        run(cutOf);
     taps[0]->write = w0;
     taps[1]->write = w1;
     taps[2]->write = w2;

@@ -155,25 +155,37 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
         DelayLine& pre = base[kPre];
         EchoTone tone = tone_;
         Memo lowMemo, highMemo;
-        for (int i = 0; i < frames; ++i) {
-            float x = (left[i] + right[i]) * 0.5f;
-            const float lowCoef = lowMemo(c.tone[i], [&](float v) {
+        const auto lowOf = [&](float control) {
+            return lowMemo(control, [&](float v) {
                 return v < 0.49f ? toneCoefficientAt(t, v * 2.0f, sampleRate) : flatLow;
             });
-            const float highCoef = highMemo(c.tone[i], [&](float v) {
+        };
+        const auto highOf = [&](float control) {
+            return highMemo(control, [&](float v) {
                 return v >= 0.51f
                            ? toneCoefficientAt(t, (v - 0.5f) * 2.0f * 0.8f + 0.2f, sampleRate)
                            : floorHigh;
             });
-            x = tone.run(x, lowCoef, highCoef);
-            if (c.sync || c.preDelay[i] != 0.0f) {
-                const float d = c.sync ? syncDelay : c.preDelay[i] * sampleRate;
-                pre.put(x);
-                x = pre.readLinear(d);
-                pre.advance();
+        };
+        const auto run = [&](auto&& lowAt, auto&& highAt) {
+            for (int i = 0; i < frames; ++i) {
+                float x = (left[i] + right[i]) * 0.5f;
+                const float lowCoef = lowAt(c.tone[i]);
+                const float highCoef = highAt(c.tone[i]);
+                x = tone.run(x, lowCoef, highCoef);
+                if (c.sync || c.preDelay[i] != 0.0f) {
+                    const float d = c.sync ? syncDelay : c.preDelay[i] * sampleRate;
+                    pre.put(x);
+                    x = pre.readLinear(d);
+                    pre.advance();
+                }
+                in[i] = x;
             }
-            in[i] = x;
-        }
+        };
+        if (frames > 0 && holdsStill(c.tone, frames))
+            run(Held{lowOf(c.tone[0])}, Held{highOf(c.tone[0])});
+        else
+            run(lowOf, highOf);
         tone_ = tone;
     }
 
@@ -328,69 +340,78 @@ void ComponentRever::runTank(int frames, float sampleRate, float k, float inside
     const Tables& t = tables();
     Memo dampMemo;
     float dampL = dampL_, dampR = dampR_, leftEnd = leftEnd_, rightEnd = rightEnd_;
-    for (int i = 0; i < frames; ++i) {
-        const __m128 m = lfo.next(lfoStep); // m0 m1 m2 m3
-        const __m128 bySlot = _mm_shuffle_ps(m, m, _MM_SHUFFLE(3, 0, 1, 2)); // m2 m1 m0 m3
-        const __m128 m2 = _mm_shuffle_ps(m, m, _MM_SHUFFLE(2, 2, 2, 2));
-        const __m128 modulated = _mm_sub_ps(_mm_add_ps(centres, _mm_mul_ps(bySlot, depths)),
-                                            _mm_mul_ps(m2, secondDepths));
-        const float damp = dampMemo(damping[i], [&](float v) {
+    const auto dampOf = [&](float control) {
+        return dampMemo(control, [&](float v) {
             return toneCoefficientAt(t, 1.0f - lookupCurve01(kDampingCurve, v), sampleRate);
         });
-        const float acc = feed[i], dec = decay[i];
+    };
+    const auto run = [&](auto&& dampAt) {
+        for (int i = 0; i < frames; ++i) {
+            const __m128 m = lfo.next(lfoStep); // m0 m1 m2 m3
+            const __m128 bySlot = _mm_shuffle_ps(m, m, _MM_SHUFFLE(3, 0, 1, 2)); // m2 m1 m0 m3
+            const __m128 m2 = _mm_shuffle_ps(m, m, _MM_SHUFFLE(2, 2, 2, 2));
+            const __m128 modulated = _mm_sub_ps(_mm_add_ps(centres, _mm_mul_ps(bySlot, depths)),
+                                                _mm_mul_ps(m2, secondDepths));
+            const float damp = dampAt(damping[i]);
+            const float acc = feed[i], dec = decay[i];
 
-        // The modulated reads. More than two samples back they do not see this sample's
-        // writes, so all four are made at once up front; nearer, each waits for its write.
-        // std::max(delay, 1) per lane (a NaN delay stays NaN, as there).
-        const __m128 delays = _mm_max_ps(_mm_set1_ps(1.0f), modulated);
-        const bool ahead = _mm_movemask_ps(_mm_cmpgt_ps(delays, _mm_set1_ps(2.0f))) == 0xF;
-        alignas(16) float read[4], delay[4];
-        if (ahead)
-            _mm_store_ps(read, cubicRead4(waves, length, _mm_set1_epi32(w), delays));
-        else
-            _mm_store_ps(delay, modulated);
+            // The modulated reads. More than two samples back they do not see this sample's
+            // writes, so all four are made at once up front; nearer, each waits for its write.
+            // std::max(delay, 1) per lane (a NaN delay stays NaN, as there).
+            const __m128 delays = _mm_max_ps(_mm_set1_ps(1.0f), modulated);
+            const bool ahead = _mm_movemask_ps(_mm_cmpgt_ps(delays, _mm_set1_ps(2.0f))) == 0xF;
+            alignas(16) float read[4], delay[4];
+            if (ahead)
+                _mm_store_ps(read, cubicRead4(waves, length, _mm_set1_epi32(w), delays));
+            else
+                _mm_store_ps(delay, modulated);
 
-        // Left half, fed by the right half's end of the previous sample.
-        const float u0 = dec * rightEnd + acc;
-        const float n0 = gApL0 * u0 + apL0[back(w - dApL0)];
-        apL0[w] = u0 - gApL0 * n0;
-        waveL0[w] = n0;
-        const float readL = ahead ? read[0] : cubicAt(waveL0, length, w, delay[0]);
-        dampL += (readL - dampL) * damp;
-        const float n1 = dampL;
-        const float u2 = n1 * dec;
-        const float n2 = gApL1 * u2 + apL1[back(w - dApL1)];
-        apL1[w] = u2 - gApL1 * n2;
-        waveL1[w] = n2;
-        leftEnd = ahead ? read[1] : cubicAt(waveL1, length, w, delay[1]);
+            // Left half, fed by the right half's end of the previous sample.
+            const float u0 = dec * rightEnd + acc;
+            const float n0 = gApL0 * u0 + apL0[back(w - dApL0)];
+            apL0[w] = u0 - gApL0 * n0;
+            waveL0[w] = n0;
+            const float readL = ahead ? read[0] : cubicAt(waveL0, length, w, delay[0]);
+            dampL += (readL - dampL) * damp;
+            const float n1 = dampL;
+            const float u2 = n1 * dec;
+            const float n2 = gApL1 * u2 + apL1[back(w - dApL1)];
+            apL1[w] = u2 - gApL1 * n2;
+            waveL1[w] = n2;
+            leftEnd = ahead ? read[1] : cubicAt(waveL1, length, w, delay[1]);
 
-        // Right half, fed by this sample's left end.
-        const float u3 = dec * leftEnd + acc;
-        const float n3 = gApR0 * u3 + apR0[back(w - dApR0)];
-        apR0[w] = u3 - gApR0 * n3;
-        waveR0[w] = n3;
-        const float readR = ahead ? read[2] : cubicAt(waveR0, length, w, delay[2]);
-        dampR += (readR - dampR) * damp;
-        const float n4 = dampR;
-        const float u5 = n4 * dec;
-        const float n5 = gApR1 * u5 + apR1[back(w - dApR1)];
-        apR1[w] = u5 - gApR1 * n5;
-        waveR1[w] = n5;
-        rightEnd = ahead ? read[3] : cubicAt(waveR1, length, w, delay[3]);
+            // Right half, fed by this sample's left end.
+            const float u3 = dec * leftEnd + acc;
+            const float n3 = gApR0 * u3 + apR0[back(w - dApR0)];
+            apR0[w] = u3 - gApR0 * n3;
+            waveR0[w] = n3;
+            const float readR = ahead ? read[2] : cubicAt(waveR0, length, w, delay[2]);
+            dampR += (readR - dampR) * damp;
+            const float n4 = dampR;
+            const float u5 = n4 * dec;
+            const float n5 = gApR1 * u5 + apR1[back(w - dApR1)];
+            apR1[w] = u5 - gApR1 * n5;
+            waveR1[w] = n5;
+            rightEnd = ahead ? read[3] : cubicAt(waveR1, length, w, delay[3]);
 
-        if (keepNodes) {
-            node[0][i] = n0;
-            node[1][i] = n1;
-            node[2][i] = n2;
-            node[3][i] = n3;
-            node[4][i] = n4;
-            node[5][i] = n5;
-        } else {
-            outL[i] = 0.6f * n1 + 0.6f * n2;
-            outR[i] = 0.6f * n4 + 0.6f * n5;
+            if (keepNodes) {
+                node[0][i] = n0;
+                node[1][i] = n1;
+                node[2][i] = n2;
+                node[3][i] = n3;
+                node[4][i] = n4;
+                node[5][i] = n5;
+            } else {
+                outL[i] = 0.6f * n1 + 0.6f * n2;
+                outR[i] = 0.6f * n4 + 0.6f * n5;
+            }
+            if (++w >= length) w = 0;
         }
-        if (++w >= length) w = 0;
-    }
+    };
+    if (frames > 0 && holdsStill(damping, frames))
+        run(Held{dampOf(damping[0])});
+    else
+        run(dampOf);
     lfo_ = lfo;
     for (int j = kApL0; j < kOutL0; ++j) base[j].write = w;
     dampL_ = dampL;

@@ -76,12 +76,18 @@ void SvfFilter::run(float* left, float* right, const float* cutoff, int n, float
     const __m128 q = _mm_set1_ps(q_);
     __m128 low = _mm_setr_ps(low_[0], low_[1], 0.0f, 0.0f);
     __m128 band = _mm_setr_ps(band_[0], band_[1], 0.0f, 0.0f);
-    for (int i = 0; i < n; ++i) {
-        const __m128 f = _mm_set1_ps(coefficient(cutoff[i]));
-        const __m128 out = svfStep<Tap, Tap>(low, band, q, f, simd::pairOf(left[i], right[i]));
-        left[i] = simd::lane0(out);
-        right[i] = simd::lane1(out);
-    }
+    const auto loop = [&](auto&& coefficientAt) {
+        for (int i = 0; i < n; ++i) {
+            const __m128 f = _mm_set1_ps(coefficientAt(cutoff[i]));
+            const __m128 out = svfStep<Tap, Tap>(low, band, q, f, simd::pairOf(left[i], right[i]));
+            left[i] = simd::lane0(out);
+            right[i] = simd::lane1(out);
+        }
+    };
+    if (n > 0 && holdsStill(cutoff, n))
+        loop(Held{coefficient(cutoff[0])});
+    else
+        loop(coefficient);
     low_[0] = simd::lane0(low);
     low_[1] = simd::lane1(low);
     band_[0] = simd::lane0(band);
@@ -121,12 +127,22 @@ void SvfFilter::runPair(SvfFilter& a, SvfFilter& b, float* left, float* right,
 
     __m128 out = partial(lower, coefficients(coefficientA(cutoffA[0]), 0.0f),
                          simd::pairOf(left[0], right[0]));
-    for (int i = 1; i < n; ++i) {
-        const __m128 f = coefficients(coefficientA(cutoffA[i]), coefficientB(cutoffB[i - 1]));
-        out = svfStep<TapA, TapB>(low, band, q, f,
-                                  _mm_movelh_ps(simd::pairOf(left[i], right[i]), out));
-        left[i - 1] = simd::lane2(out);
-        right[i - 1] = simd::lane3(out);
+    if (holdsStill(cutoffA, n) && holdsStill(cutoffB, n)) {
+        const __m128 f = coefficients(coefficientA(cutoffA[0]), coefficientB(cutoffB[0]));
+        for (int i = 1; i < n; ++i) {
+            out = svfStep<TapA, TapB>(low, band, q, f,
+                                      _mm_movelh_ps(simd::pairOf(left[i], right[i]), out));
+            left[i - 1] = simd::lane2(out);
+            right[i - 1] = simd::lane3(out);
+        }
+    } else {
+        for (int i = 1; i < n; ++i) {
+            const __m128 f = coefficients(coefficientA(cutoffA[i]), coefficientB(cutoffB[i - 1]));
+            out = svfStep<TapA, TapB>(low, band, q, f,
+                                      _mm_movelh_ps(simd::pairOf(left[i], right[i]), out));
+            left[i - 1] = simd::lane2(out);
+            right[i - 1] = simd::lane3(out);
+        }
     }
     out = partial(_mm_castsi128_ps(_mm_setr_epi32(0, 0, -1, -1)),
                   coefficients(0.0f, coefficientB(cutoffB[n - 1])), _mm_movelh_ps(out, out));
@@ -237,7 +253,35 @@ void Biquad::design(float sampleRate, int type, double frequency, double q, doub
     a2_ = a2 / a0;
 }
 
+bool Biquad::passesThrough() const { return b0_ == 1.0 && b1_ == a1_ && b2_ == a2_; }
+
+bool Biquad::historySettled() const {
+    // Below this the ring left in the history is lost in the float output even behind the
+    // sharpest band's resonance; NaN never counts as settled.
+    constexpr double kSettled = 1.0e-12;
+    for (int ch = 0; ch < 2; ++ch)
+        if (!(std::fabs(y1_[ch] - x1_[ch]) <= kSettled && std::fabs(y2_[ch] - x2_[ch]) <= kSettled))
+            return false;
+    return true;
+}
+
 void Biquad::process(float* left, float* right, int n) {
+    if (n <= 0) return;
+    if (passesThrough() && historySettled()) {
+        // Numerator and denominator cancel (a peaking or shelving band at 0 dB) and nothing
+        // from an earlier design still rings: the output is the input, so only the history
+        // moves on, as the filter's own would.
+        if (n == 1) {
+            std::copy_n(x1_, 2, x2_);
+            std::copy_n(y1_, 2, y2_);
+        } else {
+            x2_[0] = y2_[0] = left[n - 2];
+            x2_[1] = y2_[1] = right[n - 2];
+        }
+        x1_[0] = y1_[0] = left[n - 1];
+        x1_[1] = y1_[1] = right[n - 1];
+        return;
+    }
     simd::BiquadLanes s = lanes();
     int i = 0;
     // Four samples per pass: two loads and two stores, the channels paired per sample in

@@ -3,6 +3,7 @@
 // stereo state-variable filter and the stereo biquad. Audio thread only; nothing allocates.
 
 #include "fx/fx_simd.h"
+#include "fx/fx_tables.h" // holdsStill, Held
 
 #include <cmath>
 #include <cstdint>
@@ -63,6 +64,11 @@ public:
     void design(float sampleRate, int type, double frequency, double q, double gainDb,
                 bool bandwidthMode = false);
     void process(float* left, float* right, int n);
+    // True when the design cancels to y = x (b = a, b0 = 1), as every peaking and shelving
+    // design at exactly 0 dB does. process() then leaves the samples alone once the output
+    // history matches the input history (an earlier design no longer rings).
+    bool passesThrough() const;
+    bool historySettled() const;
     // Both channels of one sample.
     void tick(float& left, float& right) {
         simd::BiquadLanes s = lanes();

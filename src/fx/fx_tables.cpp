@@ -2,9 +2,12 @@
 
 #include "engine/filter_tables.h"
 #include "engine/lookup_curve.h"
+#include "fx/fx_simd.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 
 namespace kolva::fx {
@@ -56,6 +59,25 @@ Tables buildTables() { return buildTablesImpl(); }
 float syncSeconds(int index, float tempo) {
     index = std::clamp(index, 0, kSyncDivisions - 1);
     return kSyncDivision[index] / tempo;
+}
+
+bool holdsStill(const float* x, int n) {
+    if (n <= 0) return true;
+    const __m128i first = _mm_set1_epi32(std::bit_cast<std::int32_t>(x[0]));
+    __m128i same = _mm_set1_epi32(-1);
+    const auto equal = [&](int at) {
+        return _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + at)), first);
+    };
+    int i = 0;
+    for (; i + 16 <= n; i += 16)
+        same = _mm_and_si128(same, _mm_and_si128(_mm_and_si128(equal(i), equal(i + 4)),
+                                                 _mm_and_si128(equal(i + 8), equal(i + 12))));
+    for (; i + 4 <= n; i += 4)
+        same = _mm_and_si128(same, equal(i));
+    if (_mm_movemask_epi8(same) != 0xFFFF) return false;
+    for (; i < n; ++i)
+        if (std::bit_cast<std::int32_t>(x[i]) != std::bit_cast<std::int32_t>(x[0])) return false;
+    return true;
 }
 
 } // namespace kolva::fx

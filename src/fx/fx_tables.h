@@ -101,6 +101,16 @@ struct Memo {
         return value;
     }
 };
+// True when all n values have the same bits as the first: a settled, unmodulated control,
+// whose curve then needs reading only once for the block.
+bool holdsStill(const float* x, int n);
+// The value of a control that holds still over the whole block (see holdsStill): worked out
+// once before the loop, which then does not even compare. Called as the Memo-backed lookups
+// it stands in for are.
+struct Held {
+    float value;
+    float operator()(float) const { return value; }
+};
 
 // Advances a phase by `increment`, subtracting 1 when it passes 1.
 inline float advancePhase(float phase, float increment) {
@@ -117,7 +127,14 @@ struct LfoClock {
     }
     // Every sample's phase of the block into `out`; returns the phase after the block.
     float fill(float phase, const float* rate, int frames, float* out) {
-        for (int i = 0; i < frames; ++i) out[i] = phase = advance(phase, rate[i]);
+        if (frames > 0 && holdsStill(rate, frames)) {
+            const float increment = lookupCurve01(kLfoRateHz, rate[0]) * invRate;
+            for (int i = 0; i < frames; ++i)
+                out[i] = phase = advancePhase(phase, increment);
+            return phase;
+        }
+        for (int i = 0; i < frames; ++i)
+            out[i] = phase = advance(phase, rate[i]);
         return phase;
     }
 

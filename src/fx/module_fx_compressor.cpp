@@ -34,6 +34,11 @@ constexpr Constants kDownward[3] = {
     {1.0, 2.927525, 0.030549, 0.985008}, // mid
     {1.0, 3.06538, 0.016788, 1.0},       // high
 };
+// The stages leave out the products with these unit gains.
+static_assert(kUpward[0].outputGain == 1.0 && kUpward[1].outputGain == 1.0 &&
+              kUpward[2].outputGain == 1.0);
+static_assert(kDownward[0].inputGain == 1.0 && kDownward[1].inputGain == 1.0 &&
+              kDownward[2].inputGain == 1.0);
 // Follower times in ms per band: {attack, release}, shared by both stages of the band.
 constexpr double kTimesMs[3][2] = {{15.936, 70.5}, {7.304, 70.5}, {15.0, 60.0}};
 
@@ -85,58 +90,104 @@ struct StageLanes {
     static __m128d select(__m128d mask, __m128d a, __m128d b) {
         return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
     }
+    // The amount's share of a gain: k = g x ratio scale and (1 - k) threshold. Made per
+    // sample, or once per block when g holds still.
+    struct Amount {
+        __m128d k, rest;
+    };
+    Amount amount(const Shared& c, __m128d g) const {
+        const __m128d k = _mm_mul_pd(g, ratioScale);
+        return {k, _mm_mul_pd(_mm_sub_pd(c.one, k), threshold)};
+    }
     // threshold / ((1 - k) threshold + k level)
-    __m128d pull(const Shared& c, __m128d k, __m128d level) const {
-        return _mm_div_pd(threshold, _mm_add_pd(_mm_mul_pd(_mm_sub_pd(c.one, k), threshold),
-                                                _mm_mul_pd(k, level)));
+    __m128d pull(const Amount& a, __m128d level) const {
+        return _mm_div_pd(threshold, _mm_add_pd(a.rest, _mm_mul_pd(a.k, level)));
     }
 
     // Lifts a band while its envelope sits under the threshold (at most by 1 / (1 - k)). The
-    // gain follows the peak envelope so quiet onsets come up at once; the smoothed level is
-    // tracked alongside but only the downward stage decides on it. In and out: one float
-    // sample per lane (left, right), g the amount curve value. Per lane:
+    // gain follows the peak envelope so quiet onsets come up at once; nothing reads a
+    // smoothed level here, so this stage keeps none. In and out: one float sample per lane
+    // (left, right). Per lane:
     //   l, r = left, right x input gain;  p = |(l + r) 0.5|
     //   env = p > env ? p : (1 - release) p + release env
-    //   smooth = (1 - attack) env + attack smooth;  k = g x ratio scale
     //   gain = env < threshold ? threshold / ((1 - k) threshold + k env) : 1
-    //   left, right = l, r x output gain x gain
-    void upward(const Shared& c, __m128& left, __m128& right, __m128d g) {
+    //   left, right = l, r x gain (the output gain is 1)
+    void upward(const Shared& c, __m128& left, __m128& right, const Amount& a) {
         const __m128d l = _mm_mul_pd(_mm_cvtps_pd(left), inputGain);
         const __m128d r = _mm_mul_pd(_mm_cvtps_pd(right), inputGain);
         const __m128d p = _mm_andnot_pd(c.sign, _mm_mul_pd(_mm_add_pd(l, r), c.half));
         envelope = select(_mm_cmpgt_pd(p, envelope), p,
                           _mm_add_pd(_mm_mul_pd(keepRelease, p), _mm_mul_pd(release, envelope)));
-        smooth = _mm_add_pd(_mm_mul_pd(keepAttack, envelope), _mm_mul_pd(attack, smooth));
-        const __m128d k = _mm_mul_pd(g, ratioScale);
         // Above the threshold (loud material, both lanes) the gain is 1 without a division.
         const __m128d below = _mm_cmplt_pd(envelope, threshold);
         const __m128d gain =
-            _mm_movemask_pd(below) == 0 ? c.one : select(below, pull(c, k, envelope), c.one);
-        const __m128d f = _mm_mul_pd(outputGain, gain);
-        left = _mm_cvtpd_ps(_mm_mul_pd(l, f));
-        right = _mm_cvtpd_ps(_mm_mul_pd(r, f));
+            _mm_movemask_pd(below) == 0 ? c.one : select(below, pull(a, envelope), c.one);
+        left = _mm_cvtpd_ps(_mm_mul_pd(l, gain));
+        right = _mm_cvtpd_ps(_mm_mul_pd(r, gain));
     }
 
     // Pulls a band back while its smoothed level sits over the threshold. Per lane, as upward()
     // but with a running average in front of the envelope and the gain decided on `smooth`:
     //   avg += (|(l + r) 0.97| - avg) 0.01;  env = avg > env ? avg : (1 - release) avg + ...
     //   gain = smooth > threshold ? threshold / ((1 - k) threshold + k smooth) : 1
-    void downward(const Shared& c, __m128& left, __m128& right, __m128d g) {
-        const __m128d l = _mm_mul_pd(_mm_cvtps_pd(left), inputGain);
-        const __m128d r = _mm_mul_pd(_mm_cvtps_pd(right), inputGain);
+    // (the input gain is 1).
+    void downward(const Shared& c, __m128& left, __m128& right, const Amount& a) {
+        const __m128d l = _mm_cvtps_pd(left);
+        const __m128d r = _mm_cvtps_pd(right);
         const __m128d level = _mm_andnot_pd(c.sign, _mm_mul_pd(_mm_add_pd(l, r), c.nearlyOne));
         average = _mm_add_pd(average, _mm_mul_pd(_mm_sub_pd(level, average), c.averaging));
         envelope =
             select(_mm_cmpgt_pd(average, envelope), average,
                    _mm_add_pd(_mm_mul_pd(keepRelease, average), _mm_mul_pd(release, envelope)));
         smooth = _mm_add_pd(_mm_mul_pd(keepAttack, envelope), _mm_mul_pd(attack, smooth));
-        const __m128d k = _mm_mul_pd(g, ratioScale);
-        const __m128d gain = select(_mm_cmpgt_pd(smooth, threshold), pull(c, k, smooth), c.one);
+        const __m128d gain = select(_mm_cmpgt_pd(smooth, threshold), pull(a, smooth), c.one);
         const __m128d f = _mm_mul_pd(outputGain, gain);
         left = _mm_cvtpd_ps(_mm_mul_pd(l, f));
         right = _mm_cvtpd_ps(_mm_mul_pd(r, f));
     }
 };
+
+// A band's upward, then its downward stage over a block, in place. Lane 0 carries band a,
+// lane 1 band b; with one band (TwoBands false) lane 1 repeats band a and is dropped. With
+// ConstantAmount g holds one value for the whole block (the amount control held still).
+template <bool TwoBands, bool ConstantAmount>
+void runBands(StageLanes& upStage, StageLanes& downStage, float* aL, float* bL, float* aR,
+              float* bR, const float* g, int n) {
+    // Local copies: the register types may alias the float stores below, which would send
+    // the followers through memory on every sample.
+    StageLanes up = upStage, down = downStage;
+    const StageLanes::Shared c;
+    StageLanes::Amount upAmount = up.amount(c, _mm_set1_pd(g[0]));
+    StageLanes::Amount downAmount = down.amount(c, _mm_set1_pd(g[0]));
+    for (int i = 0; i < n; ++i) {
+        if constexpr (!ConstantAmount) {
+            const __m128d gi = _mm_set1_pd(g[i]);
+            upAmount = up.amount(c, gi);
+            downAmount = down.amount(c, gi);
+        }
+        __m128 l = fx::simd::pairOf(aL[i], TwoBands ? bL[i] : aL[i]);
+        __m128 r = fx::simd::pairOf(aR[i], TwoBands ? bR[i] : aR[i]);
+        up.upward(c, l, r, upAmount);
+        down.downward(c, l, r, downAmount);
+        aL[i] = fx::simd::lane0(l);
+        aR[i] = fx::simd::lane0(r);
+        if constexpr (TwoBands) {
+            bL[i] = fx::simd::lane1(l);
+            bR[i] = fx::simd::lane1(r);
+        }
+    }
+    upStage = up;
+    downStage = down;
+}
+
+template <bool TwoBands>
+void runBands(StageLanes& up, StageLanes& down, float* aL, float* bL, float* aR, float* bR,
+              const float* g, int n, bool still) {
+    if (still)
+        runBands<TwoBands, true>(up, down, aL, bL, aR, bR, g, n);
+    else
+        runBands<TwoBands, false>(up, down, aL, bL, aR, bR, g, n);
+}
 
 double timeCoefficient(float sampleRate, double ms) {
     return std::exp(-1.0 / (static_cast<double>(sampleRate) * ms * 0.001));
@@ -176,7 +227,11 @@ void ModuleFxCompressor::processChunk(int n, float* left, float* right) {
     const float rate = sampleRate_;
     const float* amount = modulated(0, n);
     float* g = scratch_[kCurve];
-    for (int i = 0; i < n; ++i) g[i] = lookupCurve01(kAmountCurve, amount[i]);
+    const bool still = fx::holdsStill(amount, n);
+    if (still)
+        std::fill_n(g, n, lookupCurve01(kAmountCurve, amount[0]));
+    else
+        for (int i = 0; i < n; ++i) g[i] = lookupCurve01(kAmountCurve, amount[i]);
 
     for (auto& f : lowSplit_)
         f.design(rate, fx::Biquad::kLowPass, kLowSplitHz, kSplitBandwidth, kSplitGainDb, true);
@@ -211,20 +266,12 @@ void ModuleFxCompressor::processChunk(int n, float* left, float* right) {
     StageLanes down01(kDownward[0], kDownward[1], downward_[0], downward_[1]);
     StageLanes up2(kUpward[2], kUpward[2], upward_[2], upward_[2]);
     StageLanes down2(kDownward[2], kDownward[2], downward_[2], downward_[2]);
-    const StageLanes::Shared constants;
+    runBands<true>(up01, down01, bandL[0], bandL[1], bandR[0], bandR[1], g, n, still);
+    runBands<false>(up2, down2, bandL[2], nullptr, bandR[2], nullptr, g, n, still);
     for (int i = 0; i < n; ++i) {
-        const __m128d gi = _mm_set1_pd(g[i]);
-        __m128 l01 = fx::simd::pairOf(bandL[0][i], bandL[1][i]);
-        __m128 r01 = fx::simd::pairOf(bandR[0][i], bandR[1][i]);
-        __m128 l2 = _mm_set1_ps(bandL[2][i]);
-        __m128 r2 = _mm_set1_ps(bandR[2][i]);
-        up01.upward(constants, l01, r01, gi);
-        down01.downward(constants, l01, r01, gi);
-        up2.upward(constants, l2, r2, gi);
-        down2.downward(constants, l2, r2, gi);
         const float level = 0.25f + 0.5f * g[i];
-        left[i] = (fx::simd::lane0(l01) + fx::simd::lane1(l01) + fx::simd::lane0(l2)) * level;
-        right[i] = (fx::simd::lane0(r01) + fx::simd::lane1(r01) + fx::simd::lane0(r2)) * level;
+        left[i] = (bandL[0][i] + bandL[1][i] + bandL[2][i]) * level;
+        right[i] = (bandR[0][i] + bandR[1][i] + bandR[2][i]) * level;
     }
     up01.store(upward_[0], upward_[1]);
     down01.store(downward_[0], downward_[1]);

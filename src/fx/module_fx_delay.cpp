@@ -1,6 +1,7 @@
 #include "fx/module_fx_delay.h"
 
 #include "engine/lookup_curve.h"
+#include "fx/fx_dsp.h"
 #include "fx/fx_simd.h"
 #include "fx/fx_tables.h"
 #include "platform/denormals.h"
@@ -100,50 +101,62 @@ void DelayCore::process(int frames, float sampleRate, float* left, float* right,
     const bool pingPong = c.pingPong;
     EchoTone toneL = tone_[0], toneR = tone_[1];
 
-    for (int i = 0; i < frames; ++i) {
-        float yL = read(dataL, delayLeft[i]);
-        float yR = read(dataR, delayRight[i]);
-
-        const float lowCoef = lowMemo(tone[i], [&](float t) {
+    const auto lowOf = [&](float tone) {
+        return lowMemo(tone, [&](float t) {
             if (t >= 0.51f)
                 return toneCoefficientAt(tables, 1.0f - (t - 0.5f) * 2.0f * 0.2f, sampleRate);
             if (t < 0.49f) return toneCoefficientAt(tables, t * 2.0f * 0.7f + 0.3f, sampleRate);
             return flatLow;
         });
-        const float highCoef = highMemo(tone[i], [&](float t) {
+    };
+    const auto highOf = [&](float tone) {
+        return highMemo(tone, [&](float t) {
             if (t >= 0.51f) return toneCoefficientAt(tables, (t - 0.5f) * 2.0f * 0.7f, sampleRate);
             if (t < 0.49f) return toneCoefficientAt(tables, 0.4f - t * 2.0f * 0.4f, sampleRate);
             return flatHigh;
         });
-        yL = toneL.run(yL, lowCoef, highCoef);
-        yR = toneR.run(yR, lowCoef, highCoef);
+    };
+    const auto run = [&](auto&& lowAt, auto&& highAt) {
+        for (int i = 0; i < frames; ++i) {
+            float yL = read(dataL, delayLeft[i]);
+            float yR = read(dataR, delayRight[i]);
 
-        const float inL = left[i], inR = right[i];
-        const float fb = feedback[i];
-        const float width = widths[i];
-        if (pingPong) {
-            if (width < 0.5f) {
-                dataL[write] = yR * fb + inL;
-                dataR[write] = yL * fb + inR;
+            const float lowCoef = lowAt(tone[i]);
+            const float highCoef = highAt(tone[i]);
+            yL = toneL.run(yL, lowCoef, highCoef);
+            yR = toneR.run(yR, lowCoef, highCoef);
+
+            const float inL = left[i], inR = right[i];
+            const float fb = feedback[i];
+            const float width = widths[i];
+            if (pingPong) {
+                if (width < 0.5f) {
+                    dataL[write] = yR * fb + inL;
+                    dataR[write] = yL * fb + inR;
+                } else {
+                    // Both inputs start on the left, so the echoes leave left first.
+                    dataL[write] = yR * fb + inL + inR;
+                    dataR[write] = yL * fb;
+                }
             } else {
-                // Both inputs start on the left, so the echoes leave left first.
-                dataL[write] = yR * fb + inL + inR;
-                dataR[write] = yL * fb;
+                dataL[write] = yL * fb + inL;
+                dataR[write] = yR * fb + inR;
             }
-        } else {
-            dataL[write] = yL * fb + inL;
-            dataR[write] = yR * fb + inR;
+            if (++write >= length) write = 0;
+
+            const float w = width * 2.0f - 1.0f;
+            const float keep = pingPong ? (std::fabs(w) + 1.0f) * 0.5f : (w + 1.0f) * 0.5f;
+            const float outL = keep * yL + (1.0f - keep) * yR;
+            const float outR = (1.0f - keep) * yL + keep * yR;
+
+            left[i] = echoMix(inL, outL, mixes[i]);
+            right[i] = echoMix(inR, outR, mixes[i]);
         }
-        if (++write >= length) write = 0;
-
-        const float w = width * 2.0f - 1.0f;
-        const float keep = pingPong ? (std::fabs(w) + 1.0f) * 0.5f : (w + 1.0f) * 0.5f;
-        const float outL = keep * yL + (1.0f - keep) * yR;
-        const float outR = (1.0f - keep) * yL + keep * yR;
-
-        left[i] = echoMix(inL, outL, mixes[i]);
-        right[i] = echoMix(inR, outR, mixes[i]);
-    }
+    };
+    if (frames > 0 && holdsStill(tone, frames))
+        run(Held{lowOf(tone[0])}, Held{highOf(tone[0])});
+    else
+        run(lowOf, highOf);
     lineLeft.write = lineRight.write = write;
     tone_[0] = toneL;
     tone_[1] = toneR;

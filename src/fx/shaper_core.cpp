@@ -191,6 +191,11 @@ void ShaperCore::process(const Block& b, const float* inL, const float* inR, flo
         // d holds 1 / (1 + drive): the table types' drive compensation.
         const float top = kDrivePoints - 1;
         int i = 0;
+        if (holdsStill(b.drive, frames)) {
+            std::fill_n(d, frames, 1.0f / (1.0f + b.drive[0]));
+            std::fill_n(c, frames, lookupCurve(kShaperDrive, kDrivePoints, b.drive[0] * top));
+            i = frames;
+        }
         for (; i + 4 <= frames; i += 4) {
             const __m128 drive = _mm_loadu_ps(b.drive + i);
             const __m128 one = _mm_set1_ps(1.0f);
@@ -397,6 +402,12 @@ void ShaperCore::crusherControls(const Block& b, int frames, const ScratchBuffer
     const auto r = static_cast<float>(ratio);
     const float top = kCrusherPoints - 1;
     int i = 0;
+    if (holdsStill(b.bits, frames) && holdsStill(b.rate, frames)) {
+        const float h = lookupCurve(kCrusherHold, kCrusherPoints, b.rate[0] * top);
+        std::fill_n(levels, frames, lookupCurve(kCrusherLevels, kCrusherPoints, b.bits[0] * top));
+        std::fill_n(hold, frames, h * rateScale * 220.0f * r + 1.0f);
+        return;
+    }
     for (; i + 4 <= frames; i += 4) {
         const __m128 topLanes = _mm_set1_ps(top);
         _mm_storeu_ps(levels + i,

@@ -2,6 +2,7 @@
 // sweeps, activity rules, stability and state resets. Building an engine is the slow part, so
 // each test reuses one across its cases.
 
+#include "fx/fx_tables.h"
 #include "fx/module_fx_chorus.h"
 #include "fx/module_fx_phaser.h"
 
@@ -191,6 +192,26 @@ TEST(Chorus, TapsSitAtTheirShareOfTheDelay) {
                 EXPECT_NEAR(found[v], c.taps[v] + ch * std::copysign(c.rightShift, c.taps[v]), 1.5)
                     << "channel " << ch << " tap " << v;
         }
+    }
+}
+
+// Ensemble: past the first tap the impulse decays through the output one-pole, whose corner
+// follows the high-cut control (one-pole coefficient at the note-frequency scale's value).
+TEST(Chorus, EnsembleHighCutSetsTheOutputPole) {
+    constexpr std::size_t kFirstTap = static_cast<std::size_t>(0.5 * 0.06 * 0.2406 * kRate);
+    FxHarness h(kRate);
+    for (const float hicut : {0.3f, 0.45f, 0.6f}) {
+        SCOPED_TRACE(hicut);
+        stillChorus(h, 6, 0.5f);
+        h.set("chr_hicut", hicut);
+        const Signal l = response(h, kModFxChorus, 1024).first;
+        const double keep = 1.0 - fx::onePoleCoefficient(fx::noteFrequencyAt(hicut), kRate);
+        // Clear of the interpolated tap itself, before the second tap; sample to sample
+        // differences, so that most of the input high-pass's slow tail drops out (within a
+        // tenth of the coefficient).
+        const auto step = [&l](std::size_t i) { return double(l[i + 1]) - l[i]; };
+        for (std::size_t i = kFirstTap + 8; i < kFirstTap + 40; ++i)
+            ASSERT_NEAR(step(i + 1) / step(i), keep, 0.1 * (1.0 - keep)) << i;
     }
 }
 

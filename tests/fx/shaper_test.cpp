@@ -205,6 +205,20 @@ TEST(ShaperCrusher, RoundsToTheLevelGridAndHoldsForTheScaledCount) {
         // (when every sample is taken and the grid is coarse enough to count).
         const auto m = static_cast<std::size_t>(std::floor(0.9 * c.levels + 0.25));
         EXPECT_TRUE(c.hold > 1 || c.levels > 1000 || steps.size() == 2 * m + 1) << steps.size();
+
+        // Oversampled, the hold counts eight times as many steps, so it lasts about as long;
+        // each output sample averages eight steps, so a new held value shows in the one or
+        // two samples whose steps it reaches, and the rest repeat.
+        if (c.hold < 8) continue;
+        const Buffer over =
+            rig(c.sampleRate)
+                .mono(Config{.type = 10, .mode = 1, .bits = c.bits, .rate = c.rate}, ramp);
+        int repeats = 0;
+        for (std::size_t i = 1; i < over.size(); ++i)
+            repeats += over[i] == over[i - 1];
+        const double held = repeats / static_cast<double>(over.size() - 1);
+        EXPECT_GE(held, 1.0 - 2.2 / c.hold) << "oversampled";
+        EXPECT_LE(held, 1.0 - 0.9 / c.hold) << "oversampled";
     }
 }
 
