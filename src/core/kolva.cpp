@@ -56,8 +56,10 @@ Kolva::~Kolva() { setEditor(nullptr); }
 
 VstIntPtr Kolva::dispatcher(int opcode, int index, VstIntPtr value, void* ptr, float opt) {
     const VstIntPtr result = AudioEffectX::dispatcher(opcode, index, value, ptr, opt);
-    // Any main-thread call is a chance to persist what the audio thread learned.
-    if (opcode != effProcessEvents && opcode != effClose) idle();
+    // Any main-thread call is a chance to persist what the audio thread learned. Some hosts
+    // also call in from their process thread (Ardour switches the plug-in off and on there
+    // around an export); idle work (files, the event bus) never runs on that thread.
+    if (opcode != effProcessEvents && opcode != effClose && !onSeparateAudioThread()) idle();
     return result;
 }
 

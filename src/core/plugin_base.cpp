@@ -370,6 +370,12 @@ void PluginBase::markAudioThread() {
     renderStarted_.store(true, std::memory_order_release);
 }
 
+bool PluginBase::onSeparateAudioThread() const {
+    const std::thread::id self = std::this_thread::get_id();
+    return renderStarted_.load(std::memory_order_acquire) && self != ownerThread_ &&
+           self == audioThread_.load(std::memory_order_acquire);
+}
+
 void PluginBase::emitToEditor(std::int32_t type, std::int32_t index, float value) {
     const EngineToEditorRecord r{type, index, value};
     if (renderStarted_.load(std::memory_order_acquire) &&

@@ -135,6 +135,9 @@ public:
 protected:
     // ---- audio thread ----
     void markAudioThread();
+    // True on the thread that renders, unless the plug-in was also created there (a host that
+    // does everything on one thread): that thread keeps its idle work.
+    bool onSeparateAudioThread() const;
     // Applies every queued editor record; rebuilds the routing once if a parameter changed.
     void drainEditorQueue();
     // The MIDI-learn controller hook, for every control change.
@@ -209,6 +212,7 @@ private:
 
     std::atomic<std::thread::id> audioThread_{};
     std::atomic<bool> renderStarted_{false};
+    const std::thread::id ownerThread_ = std::this_thread::get_id();
     std::atomic<int> pendingProgram_{-1};
     std::atomic<unsigned> noteActivity_{0};
 };

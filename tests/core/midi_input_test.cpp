@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace kolva::test {
@@ -113,6 +114,23 @@ TEST_F(MidiInput, ProgramChangeReachesTheBusOnTheMainThreadOnly) {
     // The host's program-select opcode changes nothing: the plug-in reports no programs.
     p.dispatch(effSetProgram, 0, 7);
     EXPECT_EQ(bus.seen.size(), 1u);
+}
+
+// Ardour switches the plug-in off and on from its process thread around an export: those
+// calls must not do the main thread's idle work (files, the event bus) there.
+TEST_F(MidiInput, CallsFromTheHostsAudioThreadLeaveIdleWorkToTheMainThread) {
+    SwitchRecorder bus(kolvaOf(p).eventBus());
+    std::thread audio([&] {
+        p.sendMidi({{0, {0xC0, 9, 0}}});
+        p.process(256);
+        p.dispatch(effMainsChanged, 0, 0);
+        p.dispatch(effMainsChanged, 0, 1);
+    });
+    audio.join();
+    EXPECT_TRUE(bus.seen.empty());
+    p.dispatch(effIdle);
+    ASSERT_EQ(bus.seen.size(), 1u);
+    EXPECT_EQ(bus.seen[0].program, 9);
 }
 
 TEST_F(MidiInput, MalformedEventListsAreSurvived) {
