@@ -89,9 +89,9 @@ inline float DelayLine::readInteger(int delay) const {
     return data[i];
 }
 
-inline float DelayLine::readLinear(float delay) const {
-    if (data == nullptr) return 0.0f;
-    // NaN and out-of-range delays land inside the line.
+// Linear read of a line of `length` samples written at `write`, at write - delay. NaN and
+// out-of-range delays land inside the line.
+inline float readLinearAt(const float* data, int length, int write, float delay) {
     const float d = delay > 0.0f ? std::min(delay, static_cast<float>(length - 2)) : 0.0f;
     const int whole = static_cast<int>(d);
     const float frac = d - static_cast<float>(whole);
@@ -100,6 +100,11 @@ inline float DelayLine::readLinear(float delay) const {
     int j = i - 1;
     if (j < 0) j += length;
     return (1.0f - frac) * data[i] + frac * data[j];
+}
+
+inline float DelayLine::readLinear(float delay) const {
+    if (data == nullptr) return 0.0f;
+    return readLinearAt(data, length, write, delay);
 }
 
 // Catmull-Rom read of a line of `length` samples written at `write`, at write - delay.

@@ -82,17 +82,9 @@ void DelayCore::process(int frames, float sampleRate, float* left, float* right,
     float* const dataR = lineRight.data;
     const int length = std::min(lineLeft.length, lineRight.length);
     int write = lineLeft.write;
-    const float longest = static_cast<float>(length - 2);
-    // DelayLine::readLinear at the shared write index.
+    // Both lines are read at the shared write index.
     const auto read = [&](const float* data, float delay) {
-        const float d = delay > 0.0f ? std::min(delay, longest) : 0.0f;
-        const int whole = static_cast<int>(d);
-        const float frac = d - static_cast<float>(whole);
-        int i = write - whole;
-        if (i < 0) i += length;
-        int j = i - 1;
-        if (j < 0) j += length;
-        return (1.0f - frac) * data[i] + frac * data[j];
+        return readLinearAt(data, length, write, delay);
     };
     const float* const feedback = c.feedback;
     const float* const widths = c.width;
