@@ -102,6 +102,28 @@ inline float readLinearAt(const float* data, int length, int write, float delay)
     return (1.0f - frac) * data[i] + frac * data[j];
 }
 
+// readLinearAt for four consecutive samples: lane k reads as if the line were written at
+// write + k (the caller keeps write + 3 inside the line), with readLinearAt's arithmetic.
+inline __m128 readLinear4(const float* data, int length, int write, __m128 delay) {
+    const __m128 d = _mm_and_ps(_mm_cmpgt_ps(delay, _mm_setzero_ps()),
+                                _mm_min_ps(delay, _mm_set1_ps(static_cast<float>(length - 2))));
+    const __m128i whole = _mm_cvttps_epi32(d);
+    const __m128 frac = _mm_sub_ps(d, _mm_cvtepi32_ps(whole));
+    __m128i i = _mm_sub_epi32(_mm_add_epi32(_mm_set1_epi32(write), _mm_setr_epi32(0, 1, 2, 3)),
+                              whole);
+    i = _mm_add_epi32(i, _mm_and_si128(_mm_cmplt_epi32(i, _mm_setzero_si128()),
+                                       _mm_set1_epi32(length)));
+    alignas(16) int at[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(at), i);
+    alignas(16) float now[4], older[4];
+    for (int k = 0; k < 4; ++k) {
+        now[k] = data[at[k]];
+        older[k] = data[at[k] == 0 ? length - 1 : at[k] - 1];
+    }
+    return _mm_add_ps(_mm_mul_ps(_mm_sub_ps(_mm_set1_ps(1.0f), frac), _mm_load_ps(now)),
+                      _mm_mul_ps(frac, _mm_load_ps(older)));
+}
+
 inline float DelayLine::readLinear(float delay) const {
     if (data == nullptr) return 0.0f;
     return readLinearAt(data, length, write, delay);

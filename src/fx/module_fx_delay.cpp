@@ -108,42 +108,96 @@ void DelayCore::process(int frames, float sampleRate, float* left, float* right,
             return flatHigh;
         });
     };
-    const auto run = [&](auto&& lowAt, auto&& highAt) {
-        for (int i = 0; i < frames; ++i) {
-            float yL = read(dataL, delayLeft[i]);
-            float yR = read(dataR, delayRight[i]);
+    // One sample as written: read, tone, write, advance, width and mix.
+    const auto one = [&](int i, float lowCoef, float highCoef) {
+        float yL = read(dataL, delayLeft[i]);
+        float yR = read(dataR, delayRight[i]);
+        yL = toneL.run(yL, lowCoef, highCoef);
+        yR = toneR.run(yR, lowCoef, highCoef);
 
-            const float lowCoef = lowAt(tone[i]);
-            const float highCoef = highAt(tone[i]);
-            yL = toneL.run(yL, lowCoef, highCoef);
-            yR = toneR.run(yR, lowCoef, highCoef);
-
-            const float inL = left[i], inR = right[i];
-            const float fb = feedback[i];
-            const float width = widths[i];
-            if (pingPong) {
-                if (width < 0.5f) {
-                    dataL[write] = yR * fb + inL;
-                    dataR[write] = yL * fb + inR;
-                } else {
-                    // Both inputs start on the left, so the echoes leave left first.
-                    dataL[write] = yR * fb + inL + inR;
-                    dataR[write] = yL * fb;
-                }
+        const float inL = left[i], inR = right[i];
+        const float fb = feedback[i];
+        const float width = widths[i];
+        if (pingPong) {
+            if (width < 0.5f) {
+                dataL[write] = yR * fb + inL;
+                dataR[write] = yL * fb + inR;
             } else {
-                dataL[write] = yL * fb + inL;
-                dataR[write] = yR * fb + inR;
+                // Both inputs start on the left, so the echoes leave left first.
+                dataL[write] = yR * fb + inL + inR;
+                dataR[write] = yL * fb;
             }
-            if (++write >= length) write = 0;
-
-            const float w = width * 2.0f - 1.0f;
-            const float keep = pingPong ? (std::fabs(w) + 1.0f) * 0.5f : (w + 1.0f) * 0.5f;
-            const float outL = keep * yL + (1.0f - keep) * yR;
-            const float outR = (1.0f - keep) * yL + keep * yR;
-
-            left[i] = echoMix(inL, outL, mixes[i]);
-            right[i] = echoMix(inR, outR, mixes[i]);
+        } else {
+            dataL[write] = yL * fb + inL;
+            dataR[write] = yR * fb + inR;
         }
+        if (++write >= length) write = 0;
+
+        const float w = width * 2.0f - 1.0f;
+        const float keep = pingPong ? (std::fabs(w) + 1.0f) * 0.5f : (w + 1.0f) * 0.5f;
+        const float outL = keep * yL + (1.0f - keep) * yR;
+        const float outR = (1.0f - keep) * yL + keep * yR;
+
+        left[i] = echoMix(inL, outL, mixes[i]);
+        right[i] = echoMix(inR, outR, mixes[i]);
+    };
+    const __m128 one4 = _mm_set1_ps(1.0f), half4 = _mm_set1_ps(0.5f);
+    const __m128 signBit = _mm_set1_ps(-0.0f);
+    const auto run = [&](auto&& lowAt, auto&& highAt) {
+        int i = 0;
+        for (; i + 4 <= frames; i += 4) {
+            // Four samples whose reads all reach back at least four samples do not see each
+            // other's writes: read all four, then write all four, with the same arithmetic
+            // as one() per lane. Shorter delays and a write index about to wrap go one by one.
+            const __m128 dl = _mm_loadu_ps(delayLeft + i), dr = _mm_loadu_ps(delayRight + i);
+            const __m128 reach = _mm_min_ps(dl, dr);
+            if (write + 4 > length ||
+                _mm_movemask_ps(_mm_cmpge_ps(reach, _mm_set1_ps(4.0f))) != 0xF) {
+                for (int k = i; k < i + 4; ++k) one(k, lowAt(tone[k]), highAt(tone[k]));
+                continue;
+            }
+            alignas(16) float yL[4], yR[4];
+            _mm_store_ps(yL, readLinear4(dataL, length, write, dl));
+            _mm_store_ps(yR, readLinear4(dataR, length, write, dr));
+            for (int k = 0; k < 4; ++k) {
+                const float lowCoef = lowAt(tone[i + k]);
+                const float highCoef = highAt(tone[i + k]);
+                yL[k] = toneL.run(yL[k], lowCoef, highCoef);
+                yR[k] = toneR.run(yR[k], lowCoef, highCoef);
+            }
+            const __m128 l = _mm_load_ps(yL), r = _mm_load_ps(yR);
+            const __m128 inL = _mm_loadu_ps(left + i), inR = _mm_loadu_ps(right + i);
+            const __m128 fb = _mm_loadu_ps(feedback + i);
+            const __m128 width = _mm_loadu_ps(widths + i);
+            __m128 toL, toR;
+            if (pingPong) {
+                const __m128 narrow = _mm_cmplt_ps(width, half4);
+                const __m128 crossL = _mm_add_ps(_mm_mul_ps(r, fb), inL);
+                const __m128 crossR = _mm_mul_ps(l, fb);
+                toL = _mm_or_ps(_mm_and_ps(narrow, crossL),
+                                _mm_andnot_ps(narrow, _mm_add_ps(crossL, inR)));
+                toR = _mm_or_ps(_mm_and_ps(narrow, _mm_add_ps(crossR, inR)),
+                                _mm_andnot_ps(narrow, crossR));
+            } else {
+                toL = _mm_add_ps(_mm_mul_ps(l, fb), inL);
+                toR = _mm_add_ps(_mm_mul_ps(r, fb), inR);
+            }
+            _mm_storeu_ps(dataL + write, toL);
+            _mm_storeu_ps(dataR + write, toR);
+            write += 4;
+            if (write >= length) write = 0;
+
+            const __m128 w = _mm_sub_ps(_mm_mul_ps(width, _mm_set1_ps(2.0f)), one4);
+            const __m128 keep =
+                _mm_mul_ps(_mm_add_ps(pingPong ? _mm_andnot_ps(signBit, w) : w, one4), half4);
+            const __m128 rest = _mm_sub_ps(one4, keep);
+            const __m128 outL = _mm_add_ps(_mm_mul_ps(keep, l), _mm_mul_ps(rest, r));
+            const __m128 outR = _mm_add_ps(_mm_mul_ps(rest, l), _mm_mul_ps(keep, r));
+            const __m128 mix = _mm_loadu_ps(mixes + i);
+            _mm_storeu_ps(left + i, echoMix4(inL, outL, mix));
+            _mm_storeu_ps(right + i, echoMix4(inR, outR, mix));
+        }
+        for (; i < frames; ++i) one(i, lowAt(tone[i]), highAt(tone[i]));
     };
     if (frames > 0 && holdsStill(tone, frames))
         run(Held{lowOf(tone[0])}, Held{highOf(tone[0])});
