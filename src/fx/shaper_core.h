@@ -73,6 +73,9 @@ private:
         int frames;
         bool split = false;             // add (1 + 2c) x what the filters took away
         bool keepL = true, keepR = true; // false: a silent channel the table types zero
+        // Every hold below two steps (each step is taken) and c, d, levels the same throughout;
+        // only their first entries are filled then.
+        bool steady = false;
     };
 
     // The low-pass, then the high-pass of the path (each path keeps its own high-pass state).
@@ -84,11 +87,16 @@ private:
     // The 8x path per block sample: hold the sample for eight steps through the anti-imaging
     // filter, shape, add back, crush and average the eight, all in registers.
     template <class Shape> void oversampled(const Shape& shape, bool zeroesSilence, const Run& r);
-    // The block-rate path, four samples of a channel at a time.
+    // Its loop, for silent channels zeroed (Masked) or not, and for a steady run or not.
+    template <bool Masked, bool Steady, class Shape>
+    void oversampledRun(const Shape& shape, const Run& r);
+    // The block-rate path, four samples of each channel at a time.
     template <class Shape> void plain(const Shape& shape, bool zeroesSilence, const Run& r);
-    // Fills the crusher's per-sample levels and hold at the block rate.
-    void crusherControls(const Block& b, int frames, const ScratchBuffers& scratch,
-                         float sampleRate, int ratio) const;
+    // Fills the crusher's per-sample levels and hold at the block rate; true when every hold
+    // is below two samples (the crusher then takes every sample). With `driveStill` as well,
+    // the run is steady and only the first entries are filled.
+    bool crusherControls(const Block& b, int frames, const ScratchBuffers& scratch,
+                         float sampleRate, int ratio, bool driveStill) const;
 
     std::array<TableShape, kTypes> types_{};
     SvfFilter lowPass_{1.2f, SvfFilter::kLow};

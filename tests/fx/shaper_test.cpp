@@ -2,13 +2,16 @@
 // drive and band handling, aliasing, silence, NaN recovery, finiteness and allocation.
 
 #include "engine/module_id.h"
+#include "engine/voice_context.h"
 #include "fx/module_fx_shaper.h"
+#include "fx/shaper_core.h"
 #include "fx/shaper_curves.h"
 #include "fx_harness.h"
 #include "support/alloc_guard.h"
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <map>
 #include <memory>
 #include <set>
@@ -206,6 +209,20 @@ TEST(ShaperCrusher, RoundsToTheLevelGridAndHoldsForTheScaledCount) {
         const auto m = static_cast<std::size_t>(std::floor(0.9 * c.levels + 0.25));
         EXPECT_TRUE(c.hold > 1 || c.levels > 1000 || steps.size() == 2 * m + 1) << steps.size();
 
+        // Oversampled with every step taken, each output averages eight steps on the grid.
+        if (c.hold == 1 && c.levels <= 256.0) {
+            const Buffer over =
+                rig(c.sampleRate)
+                    .mono(Config{.type = 10, .mode = 1, .bits = c.bits, .rate = c.rate}, ramp);
+            for (std::size_t i = 0; i < over.size(); ++i) {
+                const double eighths = over[i] * c.levels * 8.0;
+                ASSERT_NEAR(eighths, std::round(eighths), 0.03) << "oversampled " << i;
+                // (past the few samples the anti-imaging filter takes to leave rest)
+                ASSERT_TRUE(i < 16 || std::fabs(over[i] - ramp[i]) <= 0.75 / c.levels + 1e-3)
+                    << i;
+            }
+        }
+
         // Oversampled, the hold counts eight times as many steps, so it lasts about as long;
         // each output sample averages eight steps, so a new held value shows in the one or
         // two samples whose steps it reaches, and the rest repeat.
@@ -219,6 +236,112 @@ TEST(ShaperCrusher, RoundsToTheLevelGridAndHoldsForTheScaledCount) {
         const double held = repeats / static_cast<double>(over.size() - 1);
         EXPECT_GE(held, 1.0 - 2.2 / c.hold) << "oversampled";
         EXPECT_LE(held, 1.0 - 0.9 / c.hold) << "oversampled";
+    }
+}
+
+TEST(ShaperCrusher, OutputDoesNotDependOnHowTheSignalIsCutIntoBlocks) {
+    // The hold counter, the held values and every filter carry from block to block: steady
+    // controls and a signal cut into blocks of 37 (odd runs at every block end) give exactly
+    // what blocks of 256 give, whether the crusher takes every sample or holds.
+    const Buffer in = noise(2048, 11, 0.4f);
+    const Config crushers[] = {{.drive = 0.6f},
+                               {.drive = 0.3f, .bits = 0.4f, .rate = 0.9f, .lowCut = 0.3f}};
+    for (const Config& crusher : crushers) {
+        for (int type : {1, 6, 8, 9, 10, 14, 40}) {
+            for (int mode = 0; mode < 4; ++mode) {
+                Config s = crusher;
+                s.type = type;
+                s.mode = mode;
+                SCOPED_TRACE(testing::Message() << describe(s) << ", rate " << s.rate);
+                Rig& rg = rig();
+                const Buffer whole = rg.mono(s, in);
+                rg.h.block = 37;
+                const Buffer cut = rg.mono(s, in);
+                rg.h.block = 256;
+                ASSERT_GT(maxAbs(whole), 0.01);
+                for (std::size_t i = 0; i < in.size(); ++i)
+                    ASSERT_EQ(whole[i], cut[i]) << i;
+            }
+        }
+    }
+}
+
+// Scratch space for driving a ShaperCore straight, in blocks of up to 64 frames.
+struct CoreScratch {
+    CoreScratch() {
+        EXPECT_TRUE(context.recreateArena(1 << 20));
+        scratch.configure(fx::ShaperCore::kScratchUsed, 1);
+        EXPECT_TRUE(scratch.carve(context, 64));
+    }
+    SharedVoiceContext context;
+    fx::ScratchBuffers scratch;
+};
+
+TEST(ShaperCrusher, EveryStepTakenLeavesTheSameHeldValuesWhicheverWayItRan) {
+    // Straight on the core, where the hold can jump from one step to 221 between blocks. A rate
+    // control steady at 1 and one that only wobbles at its first sample both take every step,
+    // the first through the short way; a long hold after either repeats the same last step.
+    CoreScratch rig;
+    const fx::ScratchBuffers& scratch = rig.scratch;
+    const Buffer ones(64, 1.0f), zeros(64, 0.0f), inL = noise(64, 3, 0.6f),
+                 inR = noise(64, 4, 0.3f);
+    Buffer wobble = ones;
+    wobble[0] = 0.9999f;
+    // The first block ends on a whole group of four, or with one sample left over.
+    for (const auto& [type, first] : {std::pair{fx::ShaperCore::kTypeCrush, 64}, {1, 61}}) {
+        for (bool oversample : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "type " << type << (oversample ? " 8x" : " 1x"));
+            Buffer out[2][4]; // [way][left, right of the first block, then of the second]
+            for (int way = 0; way < 2; ++way) {
+                fx::ShaperCore core;
+                fx::ShaperCore::Block b{.type = type,
+                                        .oversample = oversample,
+                                        .drive = zeros.data(),
+                                        .bits = ones.data(),
+                                        .rate = way == 0 ? ones.data() : wobble.data(),
+                                        .hiCut = ones.data(),
+                                        .lowCut = zeros.data()};
+                for (Buffer& o : out[way]) o.assign(64, 0.0f);
+                core.process(b, inL.data(), inR.data(), out[way][0].data(), out[way][1].data(),
+                             first, scratch, 44100.0f);
+                b.rate = zeros.data(); // a hold of 221 samples (x8 oversampled)
+                core.process(b, inL.data(), inR.data(), out[way][2].data(), out[way][3].data(),
+                             64, scratch, 44100.0f);
+            }
+            for (int k = 0; k < 4; ++k)
+                for (std::size_t i = 0; i < 64; ++i) ASSERT_EQ(out[0][k][i], out[1][k][i]) << k;
+            EXPECT_EQ(out[0][2][63], out[0][2][0]); // still holding
+            EXPECT_NE(out[0][2][0], out[0][3][0]);  // each channel its own
+        }
+    }
+}
+
+TEST(ShaperCrusher, ANaNIsCrushedToSilenceNotOntoARail) {
+    // Straight on the core (the module would recover from the NaN block). At the block rate
+    // only the NaN's own sample goes silent; oversampled, the anti-imaging filter keeps the NaN
+    // and every output from it on is silent, until the core is cleared.
+    CoreScratch rig;
+    const fx::ScratchBuffers& scratch = rig.scratch;
+    const Buffer ones(64, 1.0f), zeros(64, 0.0f), clean = noise(64, 5, 0.5f);
+    Buffer in = clean;
+    in[10] = std::numeric_limits<float>::quiet_NaN();
+    for (bool oversample : {false, true}) {
+        SCOPED_TRACE(oversample ? "8x" : "1x");
+        fx::ShaperCore core;
+        const fx::ShaperCore::Block b{.type = fx::ShaperCore::kTypeCrush,
+                                      .oversample = oversample,
+                                      .drive = zeros.data(),
+                                      .bits = ones.data(),
+                                      .rate = ones.data(),
+                                      .hiCut = ones.data(),
+                                      .lowCut = zeros.data()};
+        Buffer l(64), r(64);
+        core.process(b, in.data(), clean.data(), l.data(), r.data(), 64, scratch, 44100.0f);
+        for (std::size_t i = 0; i < 64; ++i) {
+            const bool silent = i == 10 || (oversample && i > 10);
+            EXPECT_TRUE(silent ? l[i] == 0.0f : l[i] != 0.0f && std::fabs(l[i]) <= 0.6f) << i;
+            EXPECT_TRUE(r[i] != 0.0f && std::fabs(r[i]) <= 0.6f) << i; // the other channel
+        }
     }
 }
 
