@@ -167,7 +167,19 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
                            : floorHigh;
             });
         };
+        // Without a pre-delay anywhere in the block (the usual case) the line is left alone
+        // and the per-sample test goes.
+        const bool noPreDelay =
+            frames > 0 && !c.sync && holdsStill(c.preDelay, frames) && c.preDelay[0] == 0.0f;
         const auto run = [&](auto&& lowAt, auto&& highAt) {
+            if (noPreDelay) {
+                const float* const l = left;
+                const float* const r = right;
+                const float* const tones = c.tone;
+                for (int i = 0; i < frames; ++i)
+                    in[i] = tone.run((l[i] + r[i]) * 0.5f, lowAt(tones[i]), highAt(tones[i]));
+                return;
+            }
             for (int i = 0; i < frames; ++i) {
                 float x = (left[i] + right[i]) * 0.5f;
                 const float lowCoef = lowAt(c.tone[i]);
@@ -274,19 +286,33 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
     for (Biquad& b : peak_) b.process(outL, outR, frames);
 
     int i = 0;
-    // Four samples per step, each lane as the scalar form below.
-    for (; i + 4 <= frames; i += 4) {
-        const __m128 w = _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(c.width + i), _mm_set1_ps(1.0f)),
-                                    _mm_set1_ps(0.5f));
-        const __m128 rest = _mm_sub_ps(_mm_set1_ps(1.0f), w);
-        const __m128 l = _mm_loadu_ps(outL + i), r = _mm_loadu_ps(outR + i);
-        const __m128 wetL = _mm_add_ps(_mm_mul_ps(w, l), _mm_mul_ps(rest, r));
-        const __m128 wetR = _mm_add_ps(_mm_mul_ps(w, r), _mm_mul_ps(rest, l));
-        const __m128 mix = simd::lookupCurve4(
-            kMixCurve, kMixPoints,
-            _mm_mul_ps(_mm_loadu_ps(c.mix + i), _mm_set1_ps(kMixPoints - 1)));
-        _mm_storeu_ps(left + i, echoMixLanes(_mm_loadu_ps(left + i), wetL, mix));
-        _mm_storeu_ps(right + i, echoMixLanes(_mm_loadu_ps(right + i), wetR, mix));
+    // Four samples per step, each lane as the scalar form below. A mix held still over the
+    // block (the usual case) is read through its curve once.
+    const auto width = [&c](int at) {
+        return _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(c.width + at), _mm_set1_ps(1.0f)),
+                          _mm_set1_ps(0.5f));
+    };
+    const auto mixOf = [](__m128 control) {
+        return simd::lookupCurve4(kMixCurve, kMixPoints,
+                                  _mm_mul_ps(control, _mm_set1_ps(kMixPoints - 1)));
+    };
+    const auto mixLoop = [&](auto&& mixAt) {
+        for (; i + 4 <= frames; i += 4) {
+            const __m128 w = width(i);
+            const __m128 rest = _mm_sub_ps(_mm_set1_ps(1.0f), w);
+            const __m128 l = _mm_loadu_ps(outL + i), r = _mm_loadu_ps(outR + i);
+            const __m128 wetL = _mm_add_ps(_mm_mul_ps(w, l), _mm_mul_ps(rest, r));
+            const __m128 wetR = _mm_add_ps(_mm_mul_ps(w, r), _mm_mul_ps(rest, l));
+            const __m128 mix = mixAt(i);
+            _mm_storeu_ps(left + i, echoMixLanes(_mm_loadu_ps(left + i), wetL, mix));
+            _mm_storeu_ps(right + i, echoMixLanes(_mm_loadu_ps(right + i), wetR, mix));
+        }
+    };
+    if (frames >= 4 && holdsStill(c.mix, frames)) {
+        const __m128 held = mixOf(_mm_set1_ps(c.mix[0]));
+        mixLoop([held](int) { return held; });
+    } else {
+        mixLoop([&](int at) { return mixOf(_mm_loadu_ps(c.mix + at)); });
     }
     for (; i < frames; ++i) {
         const float w = (c.width[i] + 1.0f) * 0.5f;
@@ -346,53 +372,40 @@ void ComponentRever::runTank(int frames, float sampleRate, float k, float inside
         });
     };
     const auto run = [&](auto&& dampAt) {
-        for (int i = 0; i < frames; ++i) {
-            const __m128 m = lfo.next(lfoStep); // m0 m1 m2 m3
-            const __m128 bySlot = _mm_shuffle_ps(m, m, _MM_SHUFFLE(3, 0, 1, 2)); // m2 m1 m0 m3
-            const __m128 m2 = _mm_shuffle_ps(m, m, _MM_SHUFFLE(2, 2, 2, 2));
-            const __m128 modulated = _mm_sub_ps(_mm_add_ps(centres, _mm_mul_ps(bySlot, depths)),
-                                                _mm_mul_ps(m2, secondDepths));
-            const float damp = dampAt(damping[i]);
+        // The running state in locals of this loop: kept in the closure, every float store
+        // into a line would send it through memory.
+        int at = w;
+        float lowL = dampL, lowR = dampR, endL = leftEnd, endR = rightEnd;
+        // One sample of the tank; `readAt(k)` is the modulated read of line k (L0 L1 R0 R1),
+        // made once this sample's writes that it may see are done.
+        const auto frame = [&](int i, float damp, auto&& readAt) {
             const float acc = feed[i], dec = decay[i];
 
-            // The modulated reads. More than two samples back they do not see this sample's
-            // writes, so all four are made at once up front; nearer, each waits for its write.
-            // std::max(delay, 1) per lane (a NaN delay stays NaN, as there).
-            const __m128 delays = _mm_max_ps(_mm_set1_ps(1.0f), modulated);
-            const bool ahead = _mm_movemask_ps(_mm_cmpgt_ps(delays, _mm_set1_ps(2.0f))) == 0xF;
-            alignas(16) float read[4], delay[4];
-            if (ahead)
-                _mm_store_ps(read, cubicRead4(waves, length, _mm_set1_epi32(w), delays));
-            else
-                _mm_store_ps(delay, modulated);
-
             // Left half, fed by the right half's end of the previous sample.
-            const float u0 = dec * rightEnd + acc;
-            const float n0 = gApL0 * u0 + apL0[back(w - dApL0)];
-            apL0[w] = u0 - gApL0 * n0;
-            waveL0[w] = n0;
-            const float readL = ahead ? read[0] : cubicAt(waveL0, length, w, delay[0]);
-            dampL += (readL - dampL) * damp;
-            const float n1 = dampL;
+            const float u0 = dec * endR + acc;
+            const float n0 = gApL0 * u0 + apL0[back(at - dApL0)];
+            apL0[at] = u0 - gApL0 * n0;
+            waveL0[at] = n0;
+            lowL += (readAt(0) - lowL) * damp;
+            const float n1 = lowL;
             const float u2 = n1 * dec;
-            const float n2 = gApL1 * u2 + apL1[back(w - dApL1)];
-            apL1[w] = u2 - gApL1 * n2;
-            waveL1[w] = n2;
-            leftEnd = ahead ? read[1] : cubicAt(waveL1, length, w, delay[1]);
+            const float n2 = gApL1 * u2 + apL1[back(at - dApL1)];
+            apL1[at] = u2 - gApL1 * n2;
+            waveL1[at] = n2;
+            endL = readAt(1);
 
             // Right half, fed by this sample's left end.
-            const float u3 = dec * leftEnd + acc;
-            const float n3 = gApR0 * u3 + apR0[back(w - dApR0)];
-            apR0[w] = u3 - gApR0 * n3;
-            waveR0[w] = n3;
-            const float readR = ahead ? read[2] : cubicAt(waveR0, length, w, delay[2]);
-            dampR += (readR - dampR) * damp;
-            const float n4 = dampR;
+            const float u3 = dec * endL + acc;
+            const float n3 = gApR0 * u3 + apR0[back(at - dApR0)];
+            apR0[at] = u3 - gApR0 * n3;
+            waveR0[at] = n3;
+            lowR += (readAt(2) - lowR) * damp;
+            const float n4 = lowR;
             const float u5 = n4 * dec;
-            const float n5 = gApR1 * u5 + apR1[back(w - dApR1)];
-            apR1[w] = u5 - gApR1 * n5;
-            waveR1[w] = n5;
-            rightEnd = ahead ? read[3] : cubicAt(waveR1, length, w, delay[3]);
+            const float n5 = gApR1 * u5 + apR1[back(at - dApR1)];
+            apR1[at] = u5 - gApR1 * n5;
+            waveR1[at] = n5;
+            endR = readAt(3);
 
             if (keepNodes) {
                 node[0][i] = n0;
@@ -405,8 +418,34 @@ void ComponentRever::runTank(int frames, float sampleRate, float k, float inside
                 outL[i] = 0.6f * n1 + 0.6f * n2;
                 outR[i] = 0.6f * n4 + 0.6f * n5;
             }
-            if (++w >= length) w = 0;
+        };
+        for (int i = 0; i < frames; ++i) {
+            const __m128 m = lfo.next(lfoStep); // m0 m1 m2 m3
+            const __m128 bySlot = _mm_shuffle_ps(m, m, _MM_SHUFFLE(3, 0, 1, 2)); // m2 m1 m0 m3
+            const __m128 m2 = _mm_shuffle_ps(m, m, _MM_SHUFFLE(2, 2, 2, 2));
+            const __m128 modulated = _mm_sub_ps(_mm_add_ps(centres, _mm_mul_ps(bySlot, depths)),
+                                                _mm_mul_ps(m2, secondDepths));
+            const float damp = dampAt(damping[i]);
+
+            // The modulated reads. More than two samples back they do not see this sample's
+            // writes, so all four are made at once up front; nearer, each waits for its write.
+            // std::max(delay, 1) per lane (a NaN delay stays NaN, as there).
+            const __m128 delays = _mm_max_ps(_mm_set1_ps(1.0f), modulated);
+            alignas(16) float lane[4]; // the four reads, or the four delays to read at
+            if (_mm_movemask_ps(_mm_cmpgt_ps(delays, _mm_set1_ps(2.0f))) == 0xF) {
+                _mm_store_ps(lane, cubicRead4(waves, length, _mm_set1_epi32(at), delays));
+                frame(i, damp, [&lane](int k) { return lane[k]; });
+            } else {
+                _mm_store_ps(lane, modulated);
+                frame(i, damp, [&](int k) { return cubicAt(waves[k], length, at, lane[k]); });
+            }
+            if (++at >= length) at = 0;
         }
+        w = at;
+        dampL = lowL;
+        dampR = lowR;
+        leftEnd = endL;
+        rightEnd = endR;
     };
     if (frames > 0 && holdsStill(damping, frames))
         run(Held{dampOf(damping[0])});

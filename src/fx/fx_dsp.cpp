@@ -265,29 +265,18 @@ bool Biquad::historySettled() const {
     return true;
 }
 
-void Biquad::process(float* left, float* right, int n) {
-    if (n <= 0) return;
-    if (passesThrough() && historySettled()) {
-        // Numerator and denominator cancel (a peaking or shelving band at 0 dB) and nothing
-        // from an earlier design still rings: the output is the input, so only the history
-        // moves on, as the filter's own would.
-        if (n == 1) {
-            std::copy_n(x1_, 2, x2_);
-            std::copy_n(y1_, 2, y2_);
-        } else {
-            x2_[0] = y2_[0] = left[n - 2];
-            x2_[1] = y2_[1] = right[n - 2];
-        }
-        x1_[0] = y1_[0] = left[n - 1];
-        x1_[1] = y1_[1] = right[n - 1];
-        return;
-    }
-    simd::BiquadLanes s = lanes();
+namespace {
+
+// One section over a block: reads inLeft/inRight, writes outLeft/outRight (the same buffers or
+// apart). Inlined into both process() forms, so the in-place one keeps its two pointers.
+[[gnu::always_inline]] inline void runSection(simd::BiquadLanes& s, const float* inLeft,
+                                              const float* inRight, float* outLeft,
+                                              float* outRight, int n) {
     int i = 0;
     // Four samples per pass: two loads and two stores, the channels paired per sample in
     // between.
     for (; i + 4 <= n; i += 4) {
-        const __m128 l = _mm_loadu_ps(left + i), r = _mm_loadu_ps(right + i);
+        const __m128 l = _mm_loadu_ps(inLeft + i), r = _mm_loadu_ps(inRight + i);
         const __m128 lo = _mm_unpacklo_ps(l, r); // L0 R0 L1 R1
         const __m128 hi = _mm_unpackhi_ps(l, r); // L2 R2 L3 R3
         const __m128 y0 = simd::narrow(s.step(simd::widen(lo)));
@@ -296,14 +285,52 @@ void Biquad::process(float* left, float* right, int n) {
         const __m128 y3 = simd::narrow(s.step(simd::widen(_mm_movehl_ps(hi, hi))));
         __m128 outL, outR;
         simd::deinterleave(_mm_movelh_ps(y0, y1), _mm_movelh_ps(y2, y3), outL, outR);
-        _mm_storeu_ps(left + i, outL);
-        _mm_storeu_ps(right + i, outR);
+        _mm_storeu_ps(outLeft + i, outL);
+        _mm_storeu_ps(outRight + i, outR);
     }
     for (; i < n; ++i) {
-        const __m128 y = simd::narrow(s.step(simd::widen(simd::pairOf(left[i], right[i]))));
-        left[i] = simd::lane0(y);
-        right[i] = simd::lane1(y);
+        const __m128 y = simd::narrow(s.step(simd::widen(simd::pairOf(inLeft[i], inRight[i]))));
+        outLeft[i] = simd::lane0(y);
+        outRight[i] = simd::lane1(y);
     }
+}
+
+} // namespace
+
+bool Biquad::passOn(const float* inLeft, const float* inRight, int n) {
+    if (!(passesThrough() && historySettled())) return false;
+    // Numerator and denominator cancel (a peaking or shelving band at 0 dB) and nothing from
+    // an earlier design still rings: the output is the input, so only the history moves on,
+    // as the filter's own would.
+    if (n == 1) {
+        std::copy_n(x1_, 2, x2_);
+        std::copy_n(y1_, 2, y2_);
+    } else {
+        x2_[0] = y2_[0] = inLeft[n - 2];
+        x2_[1] = y2_[1] = inRight[n - 2];
+    }
+    x1_[0] = y1_[0] = inLeft[n - 1];
+    x1_[1] = y1_[1] = inRight[n - 1];
+    return true;
+}
+
+void Biquad::process(float* left, float* right, int n) {
+    if (n <= 0 || passOn(left, right, n)) return;
+    simd::BiquadLanes s = lanes();
+    runSection(s, left, right, left, right, n);
+    keep(s);
+}
+
+void Biquad::process(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
+                     int n) {
+    if (n <= 0) return;
+    if (passOn(inLeft, inRight, n)) {
+        if (outLeft != inLeft) std::copy_n(inLeft, n, outLeft);
+        if (outRight != inRight) std::copy_n(inRight, n, outRight);
+        return;
+    }
+    simd::BiquadLanes s = lanes();
+    runSection(s, inLeft, inRight, outLeft, outRight, n);
     keep(s);
 }
 

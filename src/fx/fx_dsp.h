@@ -64,6 +64,10 @@ public:
     void design(float sampleRate, int type, double frequency, double q, double gainDb,
                 bool bandwidthMode = false);
     void process(float* left, float* right, int n);
+    // As process(), reading inLeft/inRight and writing outLeft/outRight (the same buffers
+    // or apart), so a filter can take its input from another buffer without a copy.
+    void process(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
+                 int n);
     // True when the design cancels to y = x (b = a, b0 = 1), as every peaking and shelving
     // design at exactly 0 dB does. process() then leaves the samples alone once the output
     // history matches the input history (an earlier design no longer rings).
@@ -100,6 +104,10 @@ public:
     std::uint32_t designCount() const { return designs_; }
 
 private:
+    // process()'s shortcut: when the design passes the samples through and nothing rings,
+    // moves the history on over inLeft/inRight and answers true.
+    bool passOn(const float* inLeft, const float* inRight, int n);
+
     double b0_ = 1, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
     // History per channel (index 0 left, 1 right). The inputs were floats; held as doubles
     // they multiply exactly as the floats would.

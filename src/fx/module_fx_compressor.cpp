@@ -47,12 +47,12 @@ constexpr double kHighSplitHz = 2500.0;
 constexpr double kSplitBandwidth = 2.0; // octaves
 constexpr double kSplitGainDb = 1.0;    // unused by low- and high-passes
 
-// Scratch layout: left/right of each band, then g.
+// Scratch layout: left/right of each band (the low band's pair then takes low + mid), then g.
 enum Scratch { kLowL, kLowR, kMidL, kMidR, kHighL, kHighR, kCurve, kScratchCount };
 
-// The stages of two bands side by side, one band per double lane (the second register carries
-// the high band twice; its upper lane is thrown away). Each lane computes what the per-band
-// scalar stage computes, in the same order.
+// The stages of two bands side by side, one band per double lane (the high band's registers
+// carry it twice: its left and right channels side by side, each lane with the same
+// followers). Each lane computes what the per-band scalar stage computes, in the same order.
 struct StageLanes {
     __m128d inputGain, outputGain, threshold, ratioScale;
     __m128d attack, keepAttack, release, keepRelease; // keep = 1 - coefficient
@@ -118,10 +118,15 @@ struct StageLanes {
         const __m128d p = _mm_andnot_pd(c.sign, _mm_mul_pd(_mm_add_pd(l, r), c.half));
         envelope = select(_mm_cmpgt_pd(p, envelope), p,
                           _mm_add_pd(_mm_mul_pd(keepRelease, p), _mm_mul_pd(release, envelope)));
-        // Above the threshold (loud material, both lanes) the gain is 1 without a division.
+        // Above the threshold (loud material, both lanes) the gain is 1: no division and no
+        // product (x 1 changes no bit).
         const __m128d below = _mm_cmplt_pd(envelope, threshold);
-        const __m128d gain =
-            _mm_movemask_pd(below) == 0 ? c.one : select(below, pull(a, envelope), c.one);
+        if (_mm_movemask_pd(below) == 0) {
+            left = _mm_cvtpd_ps(l);
+            right = _mm_cvtpd_ps(r);
+            return;
+        }
+        const __m128d gain = select(below, pull(a, envelope), c.one);
         left = _mm_cvtpd_ps(_mm_mul_pd(l, gain));
         right = _mm_cvtpd_ps(_mm_mul_pd(r, gain));
     }
@@ -145,14 +150,43 @@ struct StageLanes {
         left = _mm_cvtpd_ps(_mm_mul_pd(l, f));
         right = _mm_cvtpd_ps(_mm_mul_pd(r, f));
     }
+
+    // upward() then downward() for one band whose left and right share a register (lane 0
+    // left, lane 1 right); both lanes then carry the band's followers. r + l is the same sum
+    // as l + r, so each lane computes what the per-band stages compute.
+    __m128 bothStereo(const Shared& c, __m128 in, const Amount& upAmount, StageLanes& down,
+                      const Amount& downAmount) {
+        const __m128d lr = _mm_mul_pd(_mm_cvtps_pd(in), inputGain);
+        const __m128d p =
+            _mm_andnot_pd(c.sign, _mm_mul_pd(_mm_add_pd(lr, _mm_shuffle_pd(lr, lr, 1)), c.half));
+        envelope = select(_mm_cmpgt_pd(p, envelope), p,
+                          _mm_add_pd(_mm_mul_pd(keepRelease, p), _mm_mul_pd(release, envelope)));
+        const __m128d below = _mm_cmplt_pd(envelope, threshold);
+        const __m128d lifted = _mm_movemask_pd(below) == 0
+                                   ? lr
+                                   : _mm_mul_pd(lr, select(below, pull(upAmount, envelope), c.one));
+        const __m128d x = _mm_cvtps_pd(_mm_cvtpd_ps(lifted));
+        const __m128d level = _mm_andnot_pd(
+            c.sign, _mm_mul_pd(_mm_add_pd(x, _mm_shuffle_pd(x, x, 1)), c.nearlyOne));
+        down.average =
+            _mm_add_pd(down.average, _mm_mul_pd(_mm_sub_pd(level, down.average), c.averaging));
+        down.envelope = select(_mm_cmpgt_pd(down.average, down.envelope), down.average,
+                               _mm_add_pd(_mm_mul_pd(down.keepRelease, down.average),
+                                          _mm_mul_pd(down.release, down.envelope)));
+        down.smooth = _mm_add_pd(_mm_mul_pd(down.keepAttack, down.envelope),
+                                 _mm_mul_pd(down.attack, down.smooth));
+        const __m128d pulled = select(_mm_cmpgt_pd(down.smooth, down.threshold),
+                                      down.pull(downAmount, down.smooth), c.one);
+        return _mm_cvtpd_ps(_mm_mul_pd(x, _mm_mul_pd(down.outputGain, pulled)));
+    }
 };
 
-// A band's upward, then its downward stage over a block, in place. Lane 0 carries band a,
-// lane 1 band b; with one band (TwoBands false) lane 1 repeats band a and is dropped. With
-// ConstantAmount g holds one value for the whole block (the amount control held still).
-template <bool TwoBands, bool ConstantAmount>
-void runBands(StageLanes& upStage, StageLanes& downStage, float* aL, float* bL, float* aR,
-              float* bR, const float* g, int n) {
+// The low and mid bands' stages (lane 0 low, lane 1 mid) over a block; what comes back is
+// their sum per channel, low + mid, as the recombination adds them first.
+template <bool ConstantAmount>
+void runLowMid(StageLanes& upStage, StageLanes& downStage, const float* lowL, const float* midL,
+               const float* lowR, const float* midR, float* sumL, float* sumR, const float* g,
+               int n) {
     // Local copies: the register types may alias the float stores below, which would send
     // the followers through memory on every sample.
     StageLanes up = upStage, down = downStage;
@@ -165,28 +199,46 @@ void runBands(StageLanes& upStage, StageLanes& downStage, float* aL, float* bL, 
             upAmount = up.amount(c, gi);
             downAmount = down.amount(c, gi);
         }
-        __m128 l = fx::simd::pairOf(aL[i], TwoBands ? bL[i] : aL[i]);
-        __m128 r = fx::simd::pairOf(aR[i], TwoBands ? bR[i] : aR[i]);
+        __m128 l = fx::simd::pairOf(lowL[i], midL[i]);
+        __m128 r = fx::simd::pairOf(lowR[i], midR[i]);
         up.upward(c, l, r, upAmount);
         down.downward(c, l, r, downAmount);
-        aL[i] = fx::simd::lane0(l);
-        aR[i] = fx::simd::lane0(r);
-        if constexpr (TwoBands) {
-            bL[i] = fx::simd::lane1(l);
-            bR[i] = fx::simd::lane1(r);
-        }
+        const __m128 bands = _mm_unpacklo_ps(l, r); // low L, low R, mid L, mid R
+        const __m128 sum = _mm_add_ps(bands, _mm_movehl_ps(bands, bands));
+        sumL[i] = fx::simd::lane0(sum);
+        sumR[i] = fx::simd::lane1(sum);
     }
     upStage = up;
     downStage = down;
 }
 
-template <bool TwoBands>
-void runBands(StageLanes& up, StageLanes& down, float* aL, float* bL, float* aR, float* bR,
-              const float* g, int n, bool still) {
-    if (still)
-        runBands<TwoBands, true>(up, down, aL, bL, aR, bR, g, n);
-    else
-        runBands<TwoBands, false>(up, down, aL, bL, aR, bR, g, n);
+// The high band's stages over a block, then the recombination: out = (low + mid + high) x
+// (0.25 + 0.5 g), per channel.
+template <bool ConstantAmount>
+void runHighAndMix(StageLanes& upStage, StageLanes& downStage, const float* highL,
+                   const float* highR, const float* sumL, const float* sumR, float* left,
+                   float* right, const float* g, int n) {
+    StageLanes up = upStage, down = downStage;
+    const StageLanes::Shared c;
+    StageLanes::Amount upAmount = up.amount(c, _mm_set1_pd(g[0]));
+    StageLanes::Amount downAmount = down.amount(c, _mm_set1_pd(g[0]));
+    __m128 level = _mm_set1_ps(0.25f + 0.5f * g[0]);
+    for (int i = 0; i < n; ++i) {
+        if constexpr (!ConstantAmount) {
+            const __m128d gi = _mm_set1_pd(g[i]);
+            upAmount = up.amount(c, gi);
+            downAmount = down.amount(c, gi);
+            level = _mm_set1_ps(0.25f + 0.5f * g[i]);
+        }
+        const __m128 high =
+            up.bothStereo(c, fx::simd::pairOf(highL[i], highR[i]), upAmount, down, downAmount);
+        const __m128 out =
+            _mm_mul_ps(_mm_add_ps(fx::simd::pairOf(sumL[i], sumR[i]), high), level);
+        left[i] = fx::simd::lane0(out);
+        right[i] = fx::simd::lane1(out);
+    }
+    upStage = up;
+    downStage = down;
 }
 
 double timeCoefficient(float sampleRate, double ms) {
@@ -229,7 +281,7 @@ void ModuleFxCompressor::processChunk(int n, float* left, float* right) {
     float* g = scratch_[kCurve];
     const bool still = fx::holdsStill(amount, n);
     if (still)
-        std::fill_n(g, n, lookupCurve01(kAmountCurve, amount[0]));
+        g[0] = lookupCurve01(kAmountCurve, amount[0]); // the stages then read g[0] only
     else
         for (int i = 0; i < n; ++i) g[i] = lookupCurve01(kAmountCurve, amount[i]);
 
@@ -248,13 +300,13 @@ void ModuleFxCompressor::processChunk(int n, float* left, float* right) {
 
     float* bandL[kBands] = {scratch_[kLowL], scratch_[kMidL], scratch_[kHighL]};
     float* bandR[kBands] = {scratch_[kLowR], scratch_[kMidR], scratch_[kHighR]};
-    for (int b = 0; b < kBands; ++b) {
-        std::copy(left, left + n, bandL[b]);
-        std::copy(right, right + n, bandR[b]);
-    }
-    for (auto& f : lowSplit_) f.process(bandL[0], bandR[0], n);
-    for (auto& f : midSplit_) f.process(bandL[1], bandR[1], n);
-    for (auto& f : highSplit_) f.process(bandL[2], bandR[2], n);
+    // Each band's first filter reads the block itself, so the bands need no copies of it.
+    lowSplit_[0].process(left, right, bandL[0], bandR[0], n);
+    lowSplit_[1].process(bandL[0], bandR[0], n);
+    midSplit_[0].process(left, right, bandL[1], bandR[1], n);
+    for (int k = 1; k < 4; ++k) midSplit_[k].process(bandL[1], bandR[1], n);
+    highSplit_[0].process(left, right, bandL[2], bandR[2], n);
+    highSplit_[1].process(bandL[2], bandR[2], n);
 
     for (int b = 0; b < kBands; ++b) {
         upward_[b].prepare(rate, kTimesMs[b][0], kTimesMs[b][1]);
@@ -266,16 +318,21 @@ void ModuleFxCompressor::processChunk(int n, float* left, float* right) {
     StageLanes down01(kDownward[0], kDownward[1], downward_[0], downward_[1]);
     StageLanes up2(kUpward[2], kUpward[2], upward_[2], upward_[2]);
     StageLanes down2(kDownward[2], kDownward[2], downward_[2], downward_[2]);
-    runBands<true>(up01, down01, bandL[0], bandL[1], bandR[0], bandR[1], g, n, still);
-    runBands<false>(up2, down2, bandL[2], nullptr, bandR[2], nullptr, g, n, still);
-    for (int i = 0; i < n; ++i) {
-        const float level = 0.25f + 0.5f * g[i];
-        left[i] = (bandL[0][i] + bandL[1][i] + bandL[2][i]) * level;
-        right[i] = (bandR[0][i] + bandR[1][i] + bandR[2][i]) * level;
+    // The low band's buffers take low + mid on the way.
+    if (still) {
+        runLowMid<true>(up01, down01, bandL[0], bandL[1], bandR[0], bandR[1], bandL[0],
+                        bandR[0], g, n);
+        runHighAndMix<true>(up2, down2, bandL[2], bandR[2], bandL[0], bandR[0], left, right, g,
+                            n);
+    } else {
+        runLowMid<false>(up01, down01, bandL[0], bandL[1], bandR[0], bandR[1], bandL[0],
+                         bandR[0], g, n);
+        runHighAndMix<false>(up2, down2, bandL[2], bandR[2], bandL[0], bandR[0], left, right, g,
+                             n);
     }
     up01.store(upward_[0], upward_[1]);
     down01.store(downward_[0], downward_[1]);
-    Stage spare; // the high band's second lane
+    Stage spare; // the high band's right lane, which holds the same followers
     up2.store(upward_[2], spare);
     down2.store(downward_[2], spare);
 }

@@ -104,6 +104,58 @@ TEST(Compressor, AmountZeroAndStateThroughResetAndRecover) {
     EXPECT_EQ(render(poisoned, &FxModule::recover), recovered);
 }
 
+// The followers hear the sum of the channels: an anti-phase pair (right = -left, bit for bit)
+// sums to nothing in every band, so loud noise is lifted as fully as silence would be and
+// never pulled back, and the channels stay exact mirrors. Swapping the channels swaps the
+// output bit for bit, with the amount held and gliding.
+TEST(Compressor, FollowersHearTheSumOfBothChannels) {
+    const int n = static_cast<int>(kRate * 0.5f);
+    FxHarness h(kRate);
+    auto& fx = h.module<Comp>(kModFxCompressor);
+    const auto settle = [&](float amount) {
+        h.set("x-comp", amount);
+        Signal l = noise(8192, 3), r = noise(8192, 4);
+        h.run(fx, l, r);
+    };
+    for (float amplitude : {0.5f, 0.001f}) {
+        SCOPED_TRACE(amplitude);
+        auto antiPhase = [&](float amount) { // RMS of the second half, from rest
+            settle(amount);
+            fx.recover();
+            Signal l = noise(n, 9, amplitude), r = l;
+            for (float& v : r) v = -v;
+            h.run(fx, l, r);
+            Signal mirrored = l;
+            for (float& v : mirrored) v = -v;
+            EXPECT_TRUE(r == mirrored) << "the channels no longer mirror each other";
+            return rms(l, n / 2);
+        };
+        const double want = 3.0 / (1.0 - kRatioScale); // g = 1
+        EXPECT_NEAR(antiPhase(1.0f) / antiPhase(1e-4f), want, 0.01 * want);
+    }
+    settle(0.8f);
+    for (bool glide : {false, true}) {
+        SCOPED_TRACE(glide);
+        auto render = [&](const Signal& a, const Signal& b) {
+            settle(0.8f);
+            fx.recover();
+            Signal l = a, r = b;
+            const int half = n / 2;
+            for (int i = 0; i < n; i += h.block) {
+                if (glide && i >= half && i < half + h.block) h.set("x-comp", 0.3f);
+                const int frames = std::min(h.block, n - i);
+                fx.process(frames, l.data() + i, r.data() + i);
+            }
+            return std::pair{l, r};
+        };
+        const Signal a = noise(n, 5), b = noise(n, 6, 0.05f);
+        const auto [l, r] = render(a, b);
+        const auto [swappedL, swappedR] = render(b, a);
+        EXPECT_TRUE(swappedL == r && swappedR == l) << "swapped input, unswapped output";
+        EXPECT_FALSE(l == r);
+    }
+}
+
 // Power off leaves the signal alone. With it on: reference values from the filter formulas at
 // 44.1 kHz where they are not simply the set gain, the other bands at the middle gain (which
 // must be flat); then a gliding gain.

@@ -99,6 +99,32 @@ TEST(FxReverb, PreDelayShiftsTheOnsetAndIsUnusedAtZero) {
     EXPECT_NEAR(onset() - base, 0.25 * 44100, 2) << "1/8 at 120 bpm";
 }
 
+// The tank hears the mono sum of the channels, with or without a pre-delay: an impulse in
+// either channel alone, or half of one in both, rings out the same (past the first sample,
+// where the dry impulse sits).
+TEST(FxReverb, TheTankHearsTheMonoSumOfBothChannels) {
+    ReverbRig rig(2);
+    for (float preTime : {0.0f, 0.05f}) {
+        SCOPED_TRACE(preTime);
+        rig.h.set("rev_pretime", preTime);
+        const int n = static_cast<int>(0.5 * rig.h.rate);
+        const std::pair<Signal, Signal> inputs[] = {{impulse(n), Signal(n)},
+                                                    {Signal(n), impulse(n)},
+                                                    {impulse(n, 0, 0.5f), impulse(n, 0, 0.5f)}};
+        std::vector<std::pair<Signal, Signal>> outs;
+        for (const auto& [l, r] : inputs) {
+            rig.restart();
+            auto [outL, outR] = rig.render(l, r);
+            outL.erase(outL.begin());
+            outR.erase(outR.begin());
+            outs.emplace_back(std::move(outL), std::move(outR));
+        }
+        EXPECT_GT(maxAbs(outs[0].first), 1e-3);
+        for (std::size_t k = 1; k < outs.size(); ++k)
+            EXPECT_TRUE(outs[k] == outs[0]) << "input " << k << " sounds different";
+    }
+}
+
 TEST(FxReverb, ModeNumbersPastTheLastAndUnreadableDocumentsKeepAMode) {
     ASSERT_TRUE(fx::reverModeBank().valid);
     fx::ReverModeBank broken;
