@@ -229,8 +229,9 @@ void ChorusCore::runEnsemble(int frames, float sampleRate, const Controls& c,
     float* const data[4] = {taps[0]->data, taps[1]->data, taps[2]->data, taps[3]->data};
     const int length = taps[0]->length; // every chorus line is kLineSeconds long (one length)
     int w0 = taps[0]->write, w1 = taps[1]->write, w2 = taps[2]->write, w3 = taps[3]->write;
-    const auto step = [length](int& w) {
-        if (++w >= length) w = 0;
+    const auto step = [length](int& w, int n) {
+        w += n;
+        if (w >= length) w = 0;
     };
     const float* const delay0 = b.tapDelay[0];
     const float* const delay1 = b.tapDelay[1];
@@ -250,32 +251,64 @@ void ChorusCore::runEnsemble(int frames, float sampleRate, const Controls& c,
             return onePoleCoefficient(t, noteFrequencyAt(t, v), sampleRate);
         });
     };
+    const CubicBounds4 bounds(length);
     const auto run = [&](auto&& cutAt) {
-        for (int i = 0; i < frames; ++i) {
-            const float fb = feedbackGain(feedback[i]);
-            const float inL = inLeft[i], inR = inRight[i];
+        // In stretches where no write index wraps: there each write is at a fixed offset from
+        // the stretch's start, and the four indices step as one register.
+        for (int i = 0; i < frames;) {
+            const int stretch = std::min({frames - i, length - w0, length - w1, length - w2,
+                                          length - w3});
+            if (stretch <= 0) break; // lines not carved
+            float* const at0 = data[0] + w0;
+            float* const at1 = data[1] + w1;
+            float* const at2 = data[2] + w2;
+            float* const at3 = data[3] + w3;
+            __m128i writes = _mm_setr_epi32(w0, w1, w2, w3);
+            // One sample, its four tap delays in one register.
+            const auto sample = [&](int j, __m128 delays) __attribute__((always_inline)) {
+                const int n = i + j;
+                const float fb = feedbackGain(feedback[n]);
+                const float inL = inLeft[n], inR = inRight[n];
 
-            alignas(16) float read[4];
-            _mm_store_ps(read, cubicRead4(data, length, _mm_setr_epi32(w0, w1, w2, w3),
-                                          _mm_setr_ps(delay0[i], delay1[i], delay2[i], delay3[i])));
-            float accL = read[0];
-            data[0][w0] = accL * fb + inL;
-            accL -= read[1];
-            data[1][w1] = accL * fb + inL;
-            float accR = read[2];
-            data[2][w2] = accR * fb + inR;
-            accR -= read[3];
-            data[3][w3] = accR * fb + inR;
-            step(w0);
-            step(w1);
-            step(w2);
-            step(w3);
+                alignas(16) float read[4];
+                _mm_store_ps(read, cubicRead4(data, length, bounds, writes, delays));
+                writes = _mm_sub_epi32(writes, _mm_set1_epi32(-1));
+                float accL = read[0];
+                at0[j] = accL * fb + inL;
+                accL -= read[1];
+                at1[j] = accL * fb + inL;
+                float accR = read[2];
+                at2[j] = accR * fb + inR;
+                accR -= read[3];
+                at3[j] = accR * fb + inR;
 
-            const float coef = cutAt(hicut[i]);
-            yL += (accL - yL) * coef;
-            yR += (accR - yR) * coef;
-            wetLeft[i] = yL;
-            wetRight[i] = yR;
+                const float coef = cutAt(hicut[n]);
+                yL += (accL - yL) * coef;
+                yR += (accR - yR) * coef;
+                wetLeft[n] = yL;
+                wetRight[n] = yR;
+            };
+            // Four samples' delays are one transpose of the four delay rows.
+            int j = 0;
+            for (; j + 4 <= stretch; j += 4) {
+                const int n = i + j;
+                __m128 d0 = _mm_loadu_ps(delay0 + n), d1 = _mm_loadu_ps(delay1 + n);
+                __m128 d2 = _mm_loadu_ps(delay2 + n), d3 = _mm_loadu_ps(delay3 + n);
+                _MM_TRANSPOSE4_PS(d0, d1, d2, d3);
+                sample(j, d0);
+                sample(j + 1, d1);
+                sample(j + 2, d2);
+                sample(j + 3, d3);
+            }
+            for (; j < stretch; ++j) {
+                const int n = i + j;
+                sample(j, _mm_setr_ps(delay0[n], delay1[n], delay2[n], delay3[n]));
+            }
+            i += stretch;
+            step(w0, stretch);
+            step(w1, stretch);
+            step(w2, stretch);
+            step(w3, stretch);
         }
     };
     if (frames > 0 && holdsStill(hicut, frames))

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 namespace kolva::fx {
 namespace {
@@ -362,7 +363,7 @@ void ComponentRever::runTank(int frames, float sampleRate, float k, float inside
     const __m128 centres = _mm_setr_ps(centreL0, centreL1, centreR0, centreR1);
     const __m128 depths = _mm_setr_ps(depthL0, depthL1, depthR0, depthR1);
     const __m128 secondDepths = _mm_setr_ps(0.0f, depthL1b, 0.0f, 0.0f);
-    RandomRamps lfo = lfo_;
+    RandomRamps::State ramps = lfo_.load();
     const Tables& t = tables();
     Memo dampMemo;
     float dampL = dampL_, dampR = dampR_, leftEnd = leftEnd_, rightEnd = rightEnd_;
@@ -371,75 +372,113 @@ void ComponentRever::runTank(int frames, float sampleRate, float k, float inside
             return toneCoefficientAt(t, 1.0f - lookupCurve01(kDampingCurve, v), sampleRate);
         });
     };
-    const auto run = [&](auto&& dampAt) {
+    const CubicBounds4 bounds(length);
+    const auto run = [&](auto&& dampAt, auto keep) __attribute__((always_inline)) {
+        constexpr bool kKeepNodes = decltype(keep)::value;
         // The running state in locals of this loop: kept in the closure, every float store
         // into a line would send it through memory.
         int at = w;
         float lowL = dampL, lowR = dampR, endL = leftEnd, endR = rightEnd;
-        // One sample of the tank; `readAt(k)` is the modulated read of line k (L0 L1 R0 R1),
-        // made once this sample's writes that it may see are done.
-        const auto frame = [&](int i, float damp, auto&& readAt) {
-            const float acc = feed[i], dec = decay[i];
+        // The all-pass read indices step with the write index; in stretches where none of
+        // them wraps, every line is read and written at a fixed offset from the stretch's start.
+        int readL0 = back(at - dApL0), readL1 = back(at - dApL1);
+        int readR0 = back(at - dApR0), readR1 = back(at - dApR1);
+        for (int i = 0; i < frames;) {
+            const int stretch = std::min({frames - i, length - at, length - readL0,
+                                          length - readL1, length - readR0, length - readR1});
+            if (stretch <= 0) break; // lines not carved
+            const float* const fromL0 = apL0 + readL0;
+            const float* const fromL1 = apL1 + readL1;
+            const float* const fromR0 = apR0 + readR0;
+            const float* const fromR1 = apR1 + readR1;
+            float* const toL0 = apL0 + at;
+            float* const toL1 = apL1 + at;
+            float* const toR0 = apR0 + at;
+            float* const toR1 = apR1 + at;
+            float* const toWaveL0 = waveL0 + at;
+            float* const toWaveL1 = waveL1 + at;
+            float* const toWaveR0 = waveR0 + at;
+            float* const toWaveR1 = waveR1 + at;
+            // One sample of the tank; `readAt(k)` is the modulated read of line k (L0 L1 R0 R1),
+            // made once this sample's writes that it may see are done.
+            const auto frame = [&](int j, int n, float damp, auto&& readAt) {
+                const float acc = feed[n], dec = decay[n];
 
-            // Left half, fed by the right half's end of the previous sample.
-            const float u0 = dec * endR + acc;
-            const float n0 = gApL0 * u0 + apL0[back(at - dApL0)];
-            apL0[at] = u0 - gApL0 * n0;
-            waveL0[at] = n0;
-            lowL += (readAt(0) - lowL) * damp;
-            const float n1 = lowL;
-            const float u2 = n1 * dec;
-            const float n2 = gApL1 * u2 + apL1[back(at - dApL1)];
-            apL1[at] = u2 - gApL1 * n2;
-            waveL1[at] = n2;
-            endL = readAt(1);
+                // Left half, fed by the right half's end of the previous sample.
+                const float u0 = dec * endR + acc;
+                const float n0 = gApL0 * u0 + fromL0[j];
+                toL0[j] = u0 - gApL0 * n0;
+                toWaveL0[j] = n0;
+                lowL += (readAt(0) - lowL) * damp;
+                const float n1 = lowL;
+                const float u2 = n1 * dec;
+                const float n2 = gApL1 * u2 + fromL1[j];
+                toL1[j] = u2 - gApL1 * n2;
+                toWaveL1[j] = n2;
+                endL = readAt(1);
 
-            // Right half, fed by this sample's left end.
-            const float u3 = dec * endL + acc;
-            const float n3 = gApR0 * u3 + apR0[back(at - dApR0)];
-            apR0[at] = u3 - gApR0 * n3;
-            waveR0[at] = n3;
-            lowR += (readAt(2) - lowR) * damp;
-            const float n4 = lowR;
-            const float u5 = n4 * dec;
-            const float n5 = gApR1 * u5 + apR1[back(at - dApR1)];
-            apR1[at] = u5 - gApR1 * n5;
-            waveR1[at] = n5;
-            endR = readAt(3);
+                // Right half, fed by this sample's left end.
+                const float u3 = dec * endL + acc;
+                const float n3 = gApR0 * u3 + fromR0[j];
+                toR0[j] = u3 - gApR0 * n3;
+                toWaveR0[j] = n3;
+                lowR += (readAt(2) - lowR) * damp;
+                const float n4 = lowR;
+                const float u5 = n4 * dec;
+                const float n5 = gApR1 * u5 + fromR1[j];
+                toR1[j] = u5 - gApR1 * n5;
+                toWaveR1[j] = n5;
+                endR = readAt(3);
 
-            if (keepNodes) {
-                node[0][i] = n0;
-                node[1][i] = n1;
-                node[2][i] = n2;
-                node[3][i] = n3;
-                node[4][i] = n4;
-                node[5][i] = n5;
-            } else {
-                outL[i] = 0.6f * n1 + 0.6f * n2;
-                outR[i] = 0.6f * n4 + 0.6f * n5;
+                if constexpr (kKeepNodes) {
+                    node[0][n] = n0;
+                    node[1][n] = n1;
+                    node[2][n] = n2;
+                    node[3][n] = n3;
+                    node[4][n] = n4;
+                    node[5][n] = n5;
+                } else {
+                    outL[n] = 0.6f * n1 + 0.6f * n2;
+                    outR[n] = 0.6f * n4 + 0.6f * n5;
+                }
+            };
+            __m128i writes = _mm_set1_epi32(at);
+            for (int j = 0; j < stretch; ++j) {
+                const int n = i + j;
+                const __m128 m = lfo_.next(ramps, lfoStep); // m0 m1 m2 m3
+                const __m128 bySlot = _mm_shuffle_ps(m, m, _MM_SHUFFLE(3, 0, 1, 2)); // m2 m1 m0 m3
+                const __m128 m2 = _mm_shuffle_ps(m, m, _MM_SHUFFLE(2, 2, 2, 2));
+                const __m128 modulated =
+                    _mm_sub_ps(_mm_add_ps(centres, _mm_mul_ps(bySlot, depths)),
+                               _mm_mul_ps(m2, secondDepths));
+                const float damp = dampAt(damping[n]);
+
+                // The modulated reads. More than two samples back they do not see this
+                // sample's writes, so all four are made at once up front; nearer, each waits
+                // for its write. std::max(delay, 1) per lane (a NaN delay stays NaN, as there).
+                const __m128 delays = _mm_max_ps(_mm_set1_ps(1.0f), modulated);
+                alignas(16) float lane[4]; // the four reads, or the four delays to read at
+                if (_mm_movemask_ps(_mm_cmpgt_ps(delays, _mm_set1_ps(2.0f))) == 0xF) [[likely]] {
+                    _mm_store_ps(lane, cubicRead4(waves, length, bounds, writes, delays));
+                    frame(j, n, damp, [&lane](int k) { return lane[k]; });
+                } else {
+                    _mm_store_ps(lane, modulated);
+                    frame(j, n, damp, [&](int k) {
+                        return cubicAt(waves[k], length, at + j, lane[k]);
+                    });
+                }
+                writes = _mm_sub_epi32(writes, _mm_set1_epi32(-1));
             }
-        };
-        for (int i = 0; i < frames; ++i) {
-            const __m128 m = lfo.next(lfoStep); // m0 m1 m2 m3
-            const __m128 bySlot = _mm_shuffle_ps(m, m, _MM_SHUFFLE(3, 0, 1, 2)); // m2 m1 m0 m3
-            const __m128 m2 = _mm_shuffle_ps(m, m, _MM_SHUFFLE(2, 2, 2, 2));
-            const __m128 modulated = _mm_sub_ps(_mm_add_ps(centres, _mm_mul_ps(bySlot, depths)),
-                                                _mm_mul_ps(m2, secondDepths));
-            const float damp = dampAt(damping[i]);
-
-            // The modulated reads. More than two samples back they do not see this sample's
-            // writes, so all four are made at once up front; nearer, each waits for its write.
-            // std::max(delay, 1) per lane (a NaN delay stays NaN, as there).
-            const __m128 delays = _mm_max_ps(_mm_set1_ps(1.0f), modulated);
-            alignas(16) float lane[4]; // the four reads, or the four delays to read at
-            if (_mm_movemask_ps(_mm_cmpgt_ps(delays, _mm_set1_ps(2.0f))) == 0xF) {
-                _mm_store_ps(lane, cubicRead4(waves, length, _mm_set1_epi32(at), delays));
-                frame(i, damp, [&lane](int k) { return lane[k]; });
-            } else {
-                _mm_store_ps(lane, modulated);
-                frame(i, damp, [&](int k) { return cubicAt(waves[k], length, at, lane[k]); });
-            }
-            if (++at >= length) at = 0;
+            i += stretch;
+            const auto onwards = [stretch, length](int& index) {
+                index += stretch;
+                if (index == length) index = 0;
+            };
+            onwards(at);
+            onwards(readL0);
+            onwards(readL1);
+            onwards(readR0);
+            onwards(readR1);
         }
         w = at;
         dampL = lowL;
@@ -447,11 +486,17 @@ void ComponentRever::runTank(int frames, float sampleRate, float k, float inside
         leftEnd = endL;
         rightEnd = endR;
     };
+    const auto withNodes = [&](auto&& dampAt) __attribute__((always_inline)) {
+        if (keepNodes)
+            run(dampAt, std::true_type{});
+        else
+            run(dampAt, std::false_type{});
+    };
     if (frames > 0 && holdsStill(damping, frames))
-        run(Held{dampOf(damping[0])});
+        withNodes(Held{dampOf(damping[0])});
     else
-        run(dampOf);
-    lfo_ = lfo;
+        withNodes(dampOf);
+    lfo_.store(ramps);
     for (int j = kApL0; j < kOutL0; ++j) base[j].write = w;
     dampL_ = dampL;
     dampR_ = dampR;

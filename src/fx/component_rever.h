@@ -19,25 +19,39 @@ namespace kolva::fx {
 // towards a new random target.
 class RandomRamps {
 public:
+    // The ramps' running values, for a loop that keeps them in registers: load, step with
+    // next(state, increment), store.
+    struct State {
+        __m128 phase, start, slope, out;
+    };
+    State load() const {
+        return {_mm_load_ps(phase_), _mm_load_ps(start_), _mm_load_ps(slope_), _mm_load_ps(out_)};
+    }
+    void store(const State& s) {
+        _mm_store_ps(phase_, s.phase);
+        _mm_store_ps(start_, s.start);
+        _mm_store_ps(slope_, s.slope);
+        _mm_store_ps(out_, s.out);
+    }
     // One step of every ramp by its own increment; returns the four outputs.
-    __m128 next(__m128 increment) {
-        __m128 phase = _mm_add_ps(_mm_load_ps(phase_), increment);
-        if (_mm_movemask_ps(_mm_cmpge_ps(phase, _mm_set1_ps(1.0f))) != 0) {
+    [[gnu::always_inline]] __m128 next(State& s, __m128 increment) {
+        const __m128 phase = _mm_add_ps(s.phase, increment);
+        if (_mm_movemask_ps(_mm_cmpge_ps(phase, _mm_set1_ps(1.0f))) != 0) [[unlikely]] {
             // A ramp finished its period (a few times a second at most): new target.
-            _mm_store_ps(phase_, phase);
-            for (int k = 0; k < 4; ++k) {
-                if (phase_[k] >= 1.0f) {
-                    phase_[k] -= 1.0f;
-                    start_[k] = out_[k];
-                    slope_[k] = random_[k].next() + 0.5f - start_[k];
-                }
-            }
-            phase = _mm_load_ps(phase_);
+            s.phase = phase;
+            store(s);
+            renew();
+            s = load();
+        } else {
+            s.phase = phase;
         }
-        _mm_store_ps(phase_, phase);
-        const __m128 out =
-            _mm_add_ps(_mm_mul_ps(_mm_load_ps(slope_), phase), _mm_load_ps(start_));
-        _mm_store_ps(out_, out);
+        s.out = _mm_add_ps(_mm_mul_ps(s.slope, s.phase), s.start);
+        return s.out;
+    }
+    __m128 next(__m128 increment) {
+        State s = load();
+        const __m128 out = next(s, increment);
+        store(s);
         return out;
     }
     void clear() {
@@ -48,6 +62,17 @@ public:
     }
 
 private:
+    // Ramps whose phase reached 1 start over from where they are, towards a new target.
+    [[gnu::noinline]] void renew() {
+        for (int k = 0; k < 4; ++k) {
+            if (phase_[k] >= 1.0f) {
+                phase_[k] -= 1.0f;
+                start_[k] = out_[k];
+                slope_[k] = random_[k].next() + 0.5f - start_[k];
+            }
+        }
+    }
+
     alignas(16) float phase_[4] = {};
     alignas(16) float start_[4] = {};
     alignas(16) float slope_[4] = {};

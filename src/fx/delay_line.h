@@ -151,29 +151,51 @@ inline float cubicRead(const float* data, int length, int write, float delay) {
     return ((a * t + b) * t + c) * t + y1;
 }
 
+// The constants of cubicRead4, made once where the same lines are read sample after sample.
+struct CubicBounds4 {
+    __m128 farthest;     // length - 3 as a float: the longest delay read
+    __m128i length;      // added to indices that fell below 0
+    __m128i insideLimit; // length - 2: below it (and above 0) the four neighbours do not wrap
+    // The Catmull-Rom weights. Hidden from the optimiser, which would otherwise rebuild each
+    // from a scalar at every read (a load and a shuffle) instead of keeping the register.
+    __m128 minusHalf, half, oneAndHalf, twoAndHalf, two;
+    explicit CubicBounds4(int n)
+        : farthest(_mm_set1_ps(static_cast<float>(n - 3))), length(_mm_set1_epi32(n)),
+          insideLimit(_mm_set1_epi32(n - 2)), minusHalf(_mm_set1_ps(-0.5f)),
+          half(_mm_set1_ps(0.5f)), oneAndHalf(_mm_set1_ps(1.5f)), twoAndHalf(_mm_set1_ps(2.5f)),
+          two(_mm_set1_ps(2.0f)) {
+        asm("" : "+x"(minusHalf), "+x"(half), "+x"(oneAndHalf), "+x"(twoAndHalf), "+x"(two));
+    }
+};
+
 // cubicRead on four lines at once (lane k reads data[k], written at lane k of `write`), all
-// `length` samples long. The reads are scalar, four neighbours in one load where they do not
+// `bounds`' length long. The reads are scalar, four neighbours in one load where they do not
 // wrap; the arithmetic runs on the four lanes.
-inline __m128 cubicRead4(const float* const* data, int length, __m128i write, __m128 delay) {
+[[gnu::always_inline]] inline __m128 cubicRead4(const float* const* data, int length,
+                                                const CubicBounds4& bounds, __m128i write,
+                                                __m128 delay) {
     const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
-    const __m128 d = _mm_and_ps(_mm_cmpgt_ps(delay, zero),
-                                _mm_min_ps(delay, _mm_set1_ps(static_cast<float>(length - 3))));
+    const __m128 d = _mm_and_ps(_mm_cmpgt_ps(delay, zero), _mm_min_ps(delay, bounds.farthest));
     const __m128i whole = _mm_cvttps_epi32(d);
     const __m128 frac = _mm_sub_ps(d, _mm_cvtepi32_ps(whole));
     const __m128 between = _mm_cmpgt_ps(frac, zero);
     // i = write - whole - 1 where the position falls between samples (the mask is -1 there).
     __m128i i = _mm_add_epi32(_mm_sub_epi32(write, whole), _mm_castps_si128(between));
-    i = _mm_add_epi32(i, _mm_and_si128(_mm_cmplt_epi32(i, _mm_setzero_si128()),
-                                       _mm_set1_epi32(length)));
+    i = _mm_add_epi32(i, _mm_and_si128(_mm_cmplt_epi32(i, _mm_setzero_si128()), bounds.length));
     const __m128 t = _mm_and_ps(between, _mm_sub_ps(one, frac));
     alignas(16) int at[4];
     _mm_store_si128(reinterpret_cast<__m128i*>(at), i);
     __m128 row[4]; // lane k: y0..y3 of line k
     // Usually no read wraps: then each lane's four neighbours are one load.
     const __m128i inside = _mm_and_si128(_mm_cmpgt_epi32(i, _mm_setzero_si128()),
-                                         _mm_cmplt_epi32(i, _mm_set1_epi32(length - 2)));
-    if (_mm_movemask_ps(_mm_castsi128_ps(inside)) == 0xF) {
-        for (int k = 0; k < 4; ++k) row[k] = _mm_loadu_ps(data[k] + at[k] - 1);
+                                         _mm_cmplt_epi32(i, bounds.insideLimit));
+    if (_mm_movemask_ps(_mm_castsi128_ps(inside)) == 0xF) [[likely]] {
+        // The indices are positive here: taken unsigned, they need no sign extension.
+        const auto index = [](__m128i v) { return static_cast<unsigned>(_mm_cvtsi128_si32(v)); };
+        row[0] = _mm_loadu_ps(data[0] + index(i) - 1);
+        row[1] = _mm_loadu_ps(data[1] + index(_mm_shuffle_epi32(i, _MM_SHUFFLE(1, 1, 1, 1))) - 1);
+        row[2] = _mm_loadu_ps(data[2] + index(_mm_shuffle_epi32(i, _MM_SHUFFLE(2, 2, 2, 2))) - 1);
+        row[3] = _mm_loadu_ps(data[3] + index(_mm_shuffle_epi32(i, _MM_SHUFFLE(3, 3, 3, 3))) - 1);
     } else {
         for (int k = 0; k < 4; ++k) {
             const float* x = data[k];
@@ -186,15 +208,22 @@ inline __m128 cubicRead4(const float* const* data, int length, __m128i write, __
     }
     _MM_TRANSPOSE4_PS(row[0], row[1], row[2], row[3]);
     const __m128 y0 = row[0], y1 = row[1], y2 = row[2], y3 = row[3];
-    const auto times = [](float c, __m128 v) { return _mm_mul_ps(_mm_set1_ps(c), v); };
-    const __m128 a = _mm_add_ps(
-        _mm_sub_ps(_mm_add_ps(times(-0.5f, y0), times(1.5f, y1)), times(1.5f, y2)),
-        times(0.5f, y3));
-    const __m128 b =
-        _mm_sub_ps(_mm_add_ps(_mm_sub_ps(y0, times(2.5f, y1)), times(2.0f, y2)), times(0.5f, y3));
-    const __m128 c = _mm_add_ps(times(-0.5f, y0), times(0.5f, y2));
+    const auto times = [](__m128 c, __m128 v) { return _mm_mul_ps(c, v); };
+    const __m128 a = _mm_add_ps(_mm_sub_ps(_mm_add_ps(times(bounds.minusHalf, y0),
+                                                      times(bounds.oneAndHalf, y1)),
+                                           times(bounds.oneAndHalf, y2)),
+                                times(bounds.half, y3));
+    const __m128 b = _mm_sub_ps(_mm_add_ps(_mm_sub_ps(y0, times(bounds.twoAndHalf, y1)),
+                                           times(bounds.two, y2)),
+                                times(bounds.half, y3));
+    const __m128 c = _mm_add_ps(times(bounds.minusHalf, y0), times(bounds.half, y2));
     return _mm_add_ps(
         _mm_mul_ps(_mm_add_ps(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(a, t), b), t), c), t), y1);
+}
+
+// The same, its constants made for this one call.
+inline __m128 cubicRead4(const float* const* data, int length, __m128i write, __m128 delay) {
+    return cubicRead4(data, length, CubicBounds4(length), write, delay);
 }
 
 inline float DelayLine::readCubic(float delay) const {

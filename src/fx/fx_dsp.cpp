@@ -30,23 +30,26 @@ template <int Tap> __m128 svfTap(__m128 low, __m128 band, __m128 high, __m128 no
 
 // One sample of the two-pass Chamberlin loop on four lanes, each with its own q and f. Lanes
 // 0-1 give tap TapA, lanes 2-3 tap TapB, summed over the passes from 0 and halved as the
-// scalar form does.
+// scalar form does. With two taps each is summed on all lanes and the halves joined once at
+// the end (per lane the same sums as picking the tap on every pass).
 template <int TapA, int TapB>
 inline __m128 svfStep(__m128& low, __m128& band, __m128 q, __m128 f, __m128 in) {
-    const __m128 upper = _mm_castsi128_ps(_mm_setr_epi32(0, 0, -1, -1));
-    __m128 out = _mm_setzero_ps();
+    __m128 outA = _mm_setzero_ps(), outB = _mm_setzero_ps();
     for (int pass = 0; pass < 2; ++pass) {
         const __m128 notch = _mm_sub_ps(in, _mm_mul_ps(q, band));
         low = _mm_add_ps(low, _mm_mul_ps(f, band));
         const __m128 high = _mm_sub_ps(notch, low);
         band = _mm_add_ps(band, _mm_mul_ps(f, high));
-        __m128 tap = svfTap<TapA>(low, band, high, notch);
-        if constexpr (TapA != TapB)
-            tap = _mm_or_ps(_mm_andnot_ps(upper, tap),
-                            _mm_and_ps(upper, svfTap<TapB>(low, band, high, notch)));
-        out = _mm_add_ps(out, tap);
+        outA = _mm_add_ps(outA, svfTap<TapA>(low, band, high, notch));
+        if constexpr (TapA != TapB) outB = _mm_add_ps(outB, svfTap<TapB>(low, band, high, notch));
     }
-    return _mm_mul_ps(_mm_set1_ps(0.5f), out);
+    if constexpr (TapA != TapB) outA = _mm_shuffle_ps(outA, outB, _MM_SHUFFLE(3, 2, 1, 0));
+    return _mm_mul_ps(_mm_set1_ps(0.5f), outA);
+}
+
+// Lane k of v as a float, without a copy of v first (pshufd leaves its source alone).
+template <int K> inline float laneOf(__m128 v) {
+    return _mm_cvtss_f32(_mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), K)));
 }
 
 // The cutoff control through the curve, scaled to the rate and kept inside the stable range.
@@ -81,7 +84,7 @@ void SvfFilter::run(float* left, float* right, const float* cutoff, int n, float
             const __m128 f = _mm_set1_ps(coefficientAt(cutoff[i]));
             const __m128 out = svfStep<Tap, Tap>(low, band, q, f, simd::pairOf(left[i], right[i]));
             left[i] = simd::lane0(out);
-            right[i] = simd::lane1(out);
+            right[i] = laneOf<1>(out);
         }
     };
     if (n > 0 && holdsStill(cutoff, n))
@@ -132,16 +135,16 @@ void SvfFilter::runPair(SvfFilter& a, SvfFilter& b, float* left, float* right,
         for (int i = 1; i < n; ++i) {
             out = svfStep<TapA, TapB>(low, band, q, f,
                                       _mm_movelh_ps(simd::pairOf(left[i], right[i]), out));
-            left[i - 1] = simd::lane2(out);
-            right[i - 1] = simd::lane3(out);
+            left[i - 1] = laneOf<2>(out);
+            right[i - 1] = laneOf<3>(out);
         }
     } else {
         for (int i = 1; i < n; ++i) {
             const __m128 f = coefficients(coefficientA(cutoffA[i]), coefficientB(cutoffB[i - 1]));
             out = svfStep<TapA, TapB>(low, band, q, f,
                                       _mm_movelh_ps(simd::pairOf(left[i], right[i]), out));
-            left[i - 1] = simd::lane2(out);
-            right[i - 1] = simd::lane3(out);
+            left[i - 1] = laneOf<2>(out);
+            right[i - 1] = laneOf<3>(out);
         }
     }
     out = partial(_mm_castsi128_ps(_mm_setr_epi32(0, 0, -1, -1)),

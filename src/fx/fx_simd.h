@@ -71,10 +71,11 @@ inline __m128 lookupCurve4(const float* table, int n, __m128 position) {
     const __m128i whole =
         _mm_cvttps_epi32(_mm_min_ps(p, _mm_set1_ps(static_cast<float>(n) - 1.5f)));
     const __m128 frac = _mm_sub_ps(p, _mm_cvtepi32_ps(whole));
-    alignas(16) int at[4];
+    // Unsigned: the indices are never negative, and as such they need no sign extension.
+    alignas(16) unsigned at[4];
     _mm_store_si128(reinterpret_cast<__m128i*>(at), whole);
     // Each lane's pair of neighbours in one 64-bit read: a0 b0 a1 b1 and a2 b2 a3 b3.
-    const auto neighbours = [table](int i) {
+    const auto neighbours = [table](unsigned i) {
         return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(table + i));
     };
     const __m128 low = _mm_castsi128_ps(_mm_unpacklo_epi64(neighbours(at[0]), neighbours(at[1])));

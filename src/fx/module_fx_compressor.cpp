@@ -47,8 +47,70 @@ constexpr double kHighSplitHz = 2500.0;
 constexpr double kSplitBandwidth = 2.0; // octaves
 constexpr double kSplitGainDb = 1.0;    // unused by low- and high-passes
 
-// Scratch layout: left/right of each band (the low band's pair then takes low + mid), then g.
-enum Scratch { kLowL, kLowR, kMidL, kMidR, kHighL, kHighR, kCurve, kScratchCount };
+// Scratch layout: each band's samples as frame pairs (left, right per frame, so a pair
+// buffer holds half as many frames as a scratch buffer has floats), then g.
+enum Scratch { kLowPairs, kMidPairs, kHighPairs, kCurve, kScratchCount };
+
+// A frame pair (left, right) to and from the low lanes of a register.
+inline __m128 loadPair(const float* p) {
+    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+inline void storePair(float* p, __m128 v) { _mm_storel_pi(reinterpret_cast<__m64*>(p), v); }
+// Lanes 2-3 into lanes 0-1, and a double register's lanes swapped: pshufd leaves its source
+// alone, where the float and double shuffles would first need a copy of it.
+inline __m128 upperPair(__m128 v) {
+    return _mm_castsi128_ps(_mm_shuffle_epi32(_mm_castps_si128(v), _MM_SHUFFLE(3, 2, 3, 2)));
+}
+inline __m128d swapped(__m128d v) {
+    return _mm_castsi128_pd(_mm_shuffle_epi32(_mm_castpd_si128(v), _MM_SHUFFLE(1, 0, 3, 2)));
+}
+
+// A band-split section over m frames, from the block's two channels into frame pairs. Each
+// sample takes the same steps as in Biquad::process (low- and high-passes never pass the
+// samples through, so that shortcut never applies).
+void sectionToPairs(fx::Biquad& f, const float* left, const float* right, float* pairs, int m) {
+    using namespace fx::simd;
+    BiquadLanes s = f.lanes();
+    int i = 0;
+    for (; i + 4 <= m; i += 4) {
+        const __m128 l = _mm_loadu_ps(left + i), r = _mm_loadu_ps(right + i);
+        const __m128 lo = _mm_unpacklo_ps(l, r); // L0 R0 L1 R1
+        const __m128 hi = _mm_unpackhi_ps(l, r); // L2 R2 L3 R3
+        const __m128 y0 = narrow(s.step(widen(lo)));
+        const __m128 y1 = narrow(s.step(widen(_mm_movehl_ps(lo, lo))));
+        const __m128 y2 = narrow(s.step(widen(hi)));
+        const __m128 y3 = narrow(s.step(widen(_mm_movehl_ps(hi, hi))));
+        _mm_storeu_ps(pairs + 2 * i, _mm_movelh_ps(y0, y1));
+        _mm_storeu_ps(pairs + 2 * i + 4, _mm_movelh_ps(y2, y3));
+    }
+    for (; i < m; ++i) storePair(pairs + 2 * i, narrow(s.step(widen(pairOf(left[i], right[i])))));
+    f.keep(s);
+}
+
+// A band-split section over m frame pairs, in place.
+void sectionOnPairs(fx::Biquad& f, float* pairs, int m) {
+    using namespace fx::simd;
+    BiquadLanes s = f.lanes();
+    int i = 0;
+    for (; i + 4 <= m; i += 4) {
+        const __m128 a = _mm_loadu_ps(pairs + 2 * i);     // L0 R0 L1 R1
+        const __m128 b = _mm_loadu_ps(pairs + 2 * i + 4); // L2 R2 L3 R3
+        const __m128 y0 = narrow(s.step(widen(a)));
+        const __m128 y1 = narrow(s.step(widen(_mm_movehl_ps(a, a))));
+        const __m128 y2 = narrow(s.step(widen(b)));
+        const __m128 y3 = narrow(s.step(widen(_mm_movehl_ps(b, b))));
+        _mm_storeu_ps(pairs + 2 * i, _mm_movelh_ps(y0, y1));
+        _mm_storeu_ps(pairs + 2 * i + 4, _mm_movelh_ps(y2, y3));
+    }
+    for (; i + 2 <= m; i += 2) {
+        const __m128 x = _mm_loadu_ps(pairs + 2 * i);
+        const __m128 y0 = narrow(s.step(widen(x)));
+        const __m128 y1 = narrow(s.step(widen(_mm_movehl_ps(x, x))));
+        _mm_storeu_ps(pairs + 2 * i, _mm_movelh_ps(y0, y1));
+    }
+    if (i < m) storePair(pairs + 2 * i, narrow(s.step(widen(loadPair(pairs + 2 * i)))));
+    f.keep(s);
+}
 
 // The stages of two bands side by side, one band per double lane (the high band's registers
 // carry it twice: its left and right channels side by side, each lane with the same
@@ -83,7 +145,10 @@ struct StageLanes {
 
     // The constants the stages use, made once per block rather than once per sample.
     struct Shared {
-        __m128d one = _mm_set1_pd(1.0), half = _mm_set1_pd(0.5), sign = _mm_set1_pd(-0.0);
+        __m128d one = _mm_set1_pd(1.0), half = _mm_set1_pd(0.5);
+        // |x| as x & magnitude: the and takes its operands either way round, so the
+        // mask needs no copy.
+        __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffff));
         __m128d nearlyOne = _mm_set1_pd(0.97), averaging = _mm_set1_pd(0.01);
     };
 
@@ -115,7 +180,7 @@ struct StageLanes {
     void upward(const Shared& c, __m128& left, __m128& right, const Amount& a) {
         const __m128d l = _mm_mul_pd(_mm_cvtps_pd(left), inputGain);
         const __m128d r = _mm_mul_pd(_mm_cvtps_pd(right), inputGain);
-        const __m128d p = _mm_andnot_pd(c.sign, _mm_mul_pd(_mm_add_pd(l, r), c.half));
+        const __m128d p = _mm_and_pd(_mm_mul_pd(_mm_add_pd(l, r), c.half), c.magnitude);
         envelope = select(_mm_cmpgt_pd(p, envelope), p,
                           _mm_add_pd(_mm_mul_pd(keepRelease, p), _mm_mul_pd(release, envelope)));
         // Above the threshold (loud material, both lanes) the gain is 1: no division and no
@@ -139,7 +204,8 @@ struct StageLanes {
     void downward(const Shared& c, __m128& left, __m128& right, const Amount& a) {
         const __m128d l = _mm_cvtps_pd(left);
         const __m128d r = _mm_cvtps_pd(right);
-        const __m128d level = _mm_andnot_pd(c.sign, _mm_mul_pd(_mm_add_pd(l, r), c.nearlyOne));
+        const __m128d level =
+            _mm_and_pd(_mm_mul_pd(_mm_add_pd(l, r), c.nearlyOne), c.magnitude);
         average = _mm_add_pd(average, _mm_mul_pd(_mm_sub_pd(level, average), c.averaging));
         envelope =
             select(_mm_cmpgt_pd(average, envelope), average,
@@ -158,7 +224,7 @@ struct StageLanes {
                       const Amount& downAmount) {
         const __m128d lr = _mm_mul_pd(_mm_cvtps_pd(in), inputGain);
         const __m128d p =
-            _mm_andnot_pd(c.sign, _mm_mul_pd(_mm_add_pd(lr, _mm_shuffle_pd(lr, lr, 1)), c.half));
+            _mm_and_pd(_mm_mul_pd(_mm_add_pd(lr, swapped(lr)), c.half), c.magnitude);
         envelope = select(_mm_cmpgt_pd(p, envelope), p,
                           _mm_add_pd(_mm_mul_pd(keepRelease, p), _mm_mul_pd(release, envelope)));
         const __m128d below = _mm_cmplt_pd(envelope, threshold);
@@ -166,8 +232,8 @@ struct StageLanes {
                                    ? lr
                                    : _mm_mul_pd(lr, select(below, pull(upAmount, envelope), c.one));
         const __m128d x = _mm_cvtps_pd(_mm_cvtpd_ps(lifted));
-        const __m128d level = _mm_andnot_pd(
-            c.sign, _mm_mul_pd(_mm_add_pd(x, _mm_shuffle_pd(x, x, 1)), c.nearlyOne));
+        const __m128d level =
+            _mm_and_pd(_mm_mul_pd(_mm_add_pd(x, swapped(x)), c.nearlyOne), c.magnitude);
         down.average =
             _mm_add_pd(down.average, _mm_mul_pd(_mm_sub_pd(level, down.average), c.averaging));
         down.envelope = select(_mm_cmpgt_pd(down.average, down.envelope), down.average,
@@ -181,64 +247,44 @@ struct StageLanes {
     }
 };
 
-// The low and mid bands' stages (lane 0 low, lane 1 mid) over a block; what comes back is
-// their sum per channel, low + mid, as the recombination adds them first.
+// The stages of all three bands over m frames, then the recombination: out = (low + mid +
+// high) x (0.25 + 0.5 g), per channel. The low and mid bands run side by side (lane 0 low,
+// lane 1 mid) and are added first, as the recombination adds them.
 template <bool ConstantAmount>
-void runLowMid(StageLanes& upStage, StageLanes& downStage, const float* lowL, const float* midL,
-               const float* lowR, const float* midR, float* sumL, float* sumR, const float* g,
-               int n) {
-    // Local copies: the register types may alias the float stores below, which would send
-    // the followers through memory on every sample.
-    StageLanes up = upStage, down = downStage;
+void runBands(StageLanes& up01Stage, StageLanes& down01Stage, StageLanes& up2Stage,
+              StageLanes& down2Stage, const float* lowPairs, const float* midPairs,
+              const float* highPairs, float* left, float* right, const float* g, int n) {
+    StageLanes up01 = up01Stage, down01 = down01Stage, up2 = up2Stage, down2 = down2Stage;
     const StageLanes::Shared c;
-    StageLanes::Amount upAmount = up.amount(c, _mm_set1_pd(g[0]));
-    StageLanes::Amount downAmount = down.amount(c, _mm_set1_pd(g[0]));
-    for (int i = 0; i < n; ++i) {
-        if constexpr (!ConstantAmount) {
-            const __m128d gi = _mm_set1_pd(g[i]);
-            upAmount = up.amount(c, gi);
-            downAmount = down.amount(c, gi);
-        }
-        __m128 l = fx::simd::pairOf(lowL[i], midL[i]);
-        __m128 r = fx::simd::pairOf(lowR[i], midR[i]);
-        up.upward(c, l, r, upAmount);
-        down.downward(c, l, r, downAmount);
-        const __m128 bands = _mm_unpacklo_ps(l, r); // low L, low R, mid L, mid R
-        const __m128 sum = _mm_add_ps(bands, _mm_movehl_ps(bands, bands));
-        sumL[i] = fx::simd::lane0(sum);
-        sumR[i] = fx::simd::lane1(sum);
-    }
-    upStage = up;
-    downStage = down;
-}
-
-// The high band's stages over a block, then the recombination: out = (low + mid + high) x
-// (0.25 + 0.5 g), per channel.
-template <bool ConstantAmount>
-void runHighAndMix(StageLanes& upStage, StageLanes& downStage, const float* highL,
-                   const float* highR, const float* sumL, const float* sumR, float* left,
-                   float* right, const float* g, int n) {
-    StageLanes up = upStage, down = downStage;
-    const StageLanes::Shared c;
-    StageLanes::Amount upAmount = up.amount(c, _mm_set1_pd(g[0]));
-    StageLanes::Amount downAmount = down.amount(c, _mm_set1_pd(g[0]));
+    const __m128d g0 = _mm_set1_pd(g[0]);
+    StageLanes::Amount up01Amount = up01.amount(c, g0), down01Amount = down01.amount(c, g0);
+    StageLanes::Amount up2Amount = up2.amount(c, g0), down2Amount = down2.amount(c, g0);
     __m128 level = _mm_set1_ps(0.25f + 0.5f * g[0]);
     for (int i = 0; i < n; ++i) {
         if constexpr (!ConstantAmount) {
             const __m128d gi = _mm_set1_pd(g[i]);
-            upAmount = up.amount(c, gi);
-            downAmount = down.amount(c, gi);
+            up01Amount = up01.amount(c, gi);
+            down01Amount = down01.amount(c, gi);
+            up2Amount = up2.amount(c, gi);
+            down2Amount = down2.amount(c, gi);
             level = _mm_set1_ps(0.25f + 0.5f * g[i]);
         }
-        const __m128 high =
-            up.bothStereo(c, fx::simd::pairOf(highL[i], highR[i]), upAmount, down, downAmount);
-        const __m128 out =
-            _mm_mul_ps(_mm_add_ps(fx::simd::pairOf(sumL[i], sumR[i]), high), level);
+        __m128 l = _mm_unpacklo_ps(loadPair(lowPairs + 2 * i), loadPair(midPairs + 2 * i));
+        __m128 r = upperPair(l);
+        up01.upward(c, l, r, up01Amount);
+        down01.downward(c, l, r, down01Amount);
+        const __m128 bands = _mm_unpacklo_ps(l, r);
+        const __m128 sum = _mm_add_ps(bands, upperPair(bands));
+        const __m128 high = up2.bothStereo(c, loadPair(highPairs + 2 * i), up2Amount, down2,
+                                           down2Amount);
+        const __m128 out = _mm_mul_ps(_mm_add_ps(sum, high), level);
         left[i] = fx::simd::lane0(out);
         right[i] = fx::simd::lane1(out);
     }
-    upStage = up;
-    downStage = down;
+    up01Stage = up01;
+    down01Stage = down01;
+    up2Stage = up2;
+    down2Stage = down2;
 }
 
 double timeCoefficient(float sampleRate, double ms) {
@@ -298,37 +344,43 @@ void ModuleFxCompressor::processChunk(int n, float* left, float* right) {
     midSplit_[3].design(rate, fx::Biquad::kLowPass, kHighSplitHz, kSplitBandwidth, kSplitGainDb,
                         true);
 
-    float* bandL[kBands] = {scratch_[kLowL], scratch_[kMidL], scratch_[kHighL]};
-    float* bandR[kBands] = {scratch_[kLowR], scratch_[kMidR], scratch_[kHighR]};
-    // Each band's first filter reads the block itself, so the bands need no copies of it.
-    lowSplit_[0].process(left, right, bandL[0], bandR[0], n);
-    lowSplit_[1].process(bandL[0], bandR[0], n);
-    midSplit_[0].process(left, right, bandL[1], bandR[1], n);
-    for (int k = 1; k < 4; ++k) midSplit_[k].process(bandL[1], bandR[1], n);
-    highSplit_[0].process(left, right, bandL[2], bandR[2], n);
-    highSplit_[1].process(bandL[2], bandR[2], n);
-
     for (int b = 0; b < kBands; ++b) {
         upward_[b].prepare(rate, kTimesMs[b][0], kTimesMs[b][1]);
         downward_[b].prepare(rate, kTimesMs[b][0], kTimesMs[b][1]);
     }
-    // Each band runs its upward stage, then its downward stage; the bands come back together
-    // at 0.25 + 0.5 g.
     StageLanes up01(kUpward[0], kUpward[1], upward_[0], upward_[1]);
     StageLanes down01(kDownward[0], kDownward[1], downward_[0], downward_[1]);
     StageLanes up2(kUpward[2], kUpward[2], upward_[2], upward_[2]);
     StageLanes down2(kDownward[2], kDownward[2], downward_[2], downward_[2]);
-    // The low band's buffers take low + mid on the way.
-    if (still) {
-        runLowMid<true>(up01, down01, bandL[0], bandL[1], bandR[0], bandR[1], bandL[0],
-                        bandR[0], g, n);
-        runHighAndMix<true>(up2, down2, bandL[2], bandR[2], bandL[0], bandR[0], left, right, g,
-                            n);
-    } else {
-        runLowMid<false>(up01, down01, bandL[0], bandL[1], bandR[0], bandR[1], bandL[0],
-                         bandR[0], g, n);
-        runHighAndMix<false>(up2, down2, bandL[2], bandR[2], bandL[0], bandR[0], left, right, g,
-                             n);
+
+    // The pair buffers take half a scratch buffer's frames at a time; filters and followers
+    // run per sample, so the pieces give what one pass would. A scratch of one float leaves
+    // the single frame to these.
+    alignas(16) float single[kBands][2];
+    const bool roomy = scratch_.capacity() >= 2;
+    float* pairs[kBands] = {roomy ? scratch_[kLowPairs] : single[0],
+                            roomy ? scratch_[kMidPairs] : single[1],
+                            roomy ? scratch_[kHighPairs] : single[2]};
+    const int piece = std::max(scratch_.capacity() / 2, 1);
+    for (int at = 0; at < n; at += piece) {
+        const int m = std::min(piece, n - at);
+        float* l = left + at;
+        float* r = right + at;
+        // Each band's first filter reads the block itself, so the bands need no copies of it.
+        sectionToPairs(lowSplit_[0], l, r, pairs[0], m);
+        sectionOnPairs(lowSplit_[1], pairs[0], m);
+        sectionToPairs(midSplit_[0], l, r, pairs[1], m);
+        for (int k = 1; k < 4; ++k) sectionOnPairs(midSplit_[k], pairs[1], m);
+        sectionToPairs(highSplit_[0], l, r, pairs[2], m);
+        sectionOnPairs(highSplit_[1], pairs[2], m);
+
+        // Each band runs its upward stage, then its downward stage; the bands come back
+        // together at 0.25 + 0.5 g.
+        if (still)
+            runBands<true>(up01, down01, up2, down2, pairs[0], pairs[1], pairs[2], l, r, g, m);
+        else
+            runBands<false>(up01, down01, up2, down2, pairs[0], pairs[1], pairs[2], l, r,
+                            g + at, m);
     }
     up01.store(upward_[0], upward_[1]);
     down01.store(downward_[0], downward_[1]);

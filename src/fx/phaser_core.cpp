@@ -4,6 +4,8 @@
 #include "fx/fx_simd.h"
 #include "fx/fx_tables.h"
 
+#include <type_traits>
+
 namespace kolva::fx {
 namespace {
 
@@ -140,10 +142,10 @@ void PhaserCore::runStages(int frames, float sampleRate, const float* left, cons
     __m128 y = _mm_setr_ps(feedback_[0], feedback_[1], 0.0f, 0.0f);
     __m128 state[Stages];
     for (int s = 0; s < Stages; ++s) state[s] = _mm_setr_ps(allpass_[0][s], allpass_[1][s], 0, 0);
-    for (int i = 0; i < frames; ++i) {
-        const __m128 a = simd::pairOf(wetLeft[i], wetRight[i]);
-        const __m128 k = _mm_set1_ps(c.feedback[i] * 1.9f - 0.95f);
-        __m128 x = _mm_add_ps(_mm_mul_ps(k, y), simd::pairOf(left[i], right[i]));
+    // One sample: coefficients a, feedback k (all lanes) and input x, left and right in lanes
+    // 0 and 1 (what the other two lanes carry does not reach them).
+    const auto step = [&](__m128 a, __m128 k, __m128 in) __attribute__((always_inline)) {
+        __m128 x = _mm_add_ps(_mm_mul_ps(k, y), in);
         for (__m128& s : state) {
             // One first-order all-pass step (allpass() below, on both lanes).
             const __m128 out = _mm_sub_ps(s, _mm_mul_ps(a, x));
@@ -151,8 +153,42 @@ void PhaserCore::runStages(int frames, float sampleRate, const float* left, cons
             x = out;
         }
         y = x;
-        wetLeft[i] = simd::lane0(y);
-        wetRight[i] = simd::lane1(y);
+        return y;
+    };
+    const auto broadcast = [](__m128 v, auto lane) {
+        return _mm_shuffle_ps(v, v, _MM_SHUFFLE(lane(), lane(), lane(), lane()));
+    };
+    int i = 0;
+    // Four samples at a time: the loads, the feedback gains and the stores go four wide, the
+    // pairs are taken apart and put together with shuffles.
+    for (; i + 4 <= frames; i += 4) {
+        const __m128 coefL = _mm_loadu_ps(wetLeft + i), coefR = _mm_loadu_ps(wetRight + i);
+        const __m128 a01 = _mm_unpacklo_ps(coefL, coefR); // aL0 aR0 aL1 aR1
+        const __m128 a23 = _mm_unpackhi_ps(coefL, coefR);
+        const __m128 inL = _mm_loadu_ps(left + i), inR = _mm_loadu_ps(right + i);
+        const __m128 in01 = _mm_unpacklo_ps(inL, inR);
+        const __m128 in23 = _mm_unpackhi_ps(inL, inR);
+        const __m128 k = _mm_sub_ps(_mm_mul_ps(_mm_loadu_ps(c.feedback + i), _mm_set1_ps(1.9f)),
+                                    _mm_set1_ps(0.95f));
+        const __m128 y0 = step(a01, broadcast(k, std::integral_constant<int, 0>{}), in01);
+        const __m128 y1 = step(_mm_movehl_ps(a01, a01),
+                               broadcast(k, std::integral_constant<int, 1>{}),
+                               _mm_movehl_ps(in01, in01));
+        const __m128 y2 = step(a23, broadcast(k, std::integral_constant<int, 2>{}), in23);
+        const __m128 y3 = step(_mm_movehl_ps(a23, a23),
+                               broadcast(k, std::integral_constant<int, 3>{}),
+                               _mm_movehl_ps(in23, in23));
+        const __m128 y01 = _mm_unpacklo_ps(y0, y1); // L0 L1 R0 R1
+        const __m128 y23 = _mm_unpacklo_ps(y2, y3);
+        _mm_storeu_ps(wetLeft + i, _mm_movelh_ps(y01, y23));
+        _mm_storeu_ps(wetRight + i, _mm_movehl_ps(y23, y01));
+    }
+    for (; i < frames; ++i) {
+        const __m128 y1 = step(simd::pairOf(wetLeft[i], wetRight[i]),
+                               _mm_set1_ps(c.feedback[i] * 1.9f - 0.95f),
+                               simd::pairOf(left[i], right[i]));
+        wetLeft[i] = simd::lane0(y1);
+        wetRight[i] = simd::lane1(y1);
     }
     feedback_[0] = simd::lane0(y);
     feedback_[1] = simd::lane1(y);

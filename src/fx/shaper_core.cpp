@@ -132,9 +132,9 @@ struct CurveLanes {
         const __m128 p = _mm_max_ps(position, _mm_setzero_ps());
         const __m128i whole = _mm_cvttps_epi32(_mm_min_ps(p, lastCell));
         const __m128 frac = _mm_sub_ps(p, _mm_cvtepi32_ps(whole));
-        alignas(16) int at[4];
+        alignas(16) unsigned at[4]; // never negative: no sign extension
         _mm_store_si128(reinterpret_cast<__m128i*>(at), whole);
-        const auto neighbours = [this](int i) {
+        const auto neighbours = [this](unsigned i) {
             return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(table + i));
         };
         const __m128 low =

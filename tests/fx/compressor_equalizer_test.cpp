@@ -156,6 +156,49 @@ TEST(Compressor, FollowersHearTheSumOfBothChannels) {
     }
 }
 
+// The bands work through the block in pieces the scratch buffers can hold; filters and
+// followers run per sample, so neither the prepared block size nor the host's block lengths
+// may change a bit of the output while the amount holds still. While it glides, the glide
+// follows the host's blocks, so only the prepared size varies there.
+TEST(Compressor, BlockSizesLeaveTheOutputAlone) {
+    const int n = 3000;
+    const Signal a = noise(n, 21, 0.4f), b = noise(n, 22, 0.02f);
+    const auto render = [&](int blockSize, int hostBlock, float amount, float glideTo) {
+        FxHarness h(kRate, blockSize);
+        auto& fx = h.module<Comp>(kModFxCompressor);
+        h.set("x-comp", amount);
+        Signal l = noise(8192, 3), r = noise(8192, 4);
+        h.run(fx, l, r); // the amount settles on its target
+        fx.recover();
+        if (glideTo >= 0.0f) h.set("x-comp", glideTo);
+        l = a, r = b;
+        h.block = hostBlock;
+        h.run(fx, l, r);
+        return std::pair{l, r};
+    };
+    const auto same = [](const auto& x, const auto& y) {
+        return x.first == y.first && x.second == y.second;
+    };
+    for (float amount : {1.0f, 0.35f}) {
+        const auto reference = render(512, 512, amount, -1.0f);
+        EXPECT_FALSE(reference.first == a) << "the compressor left the block alone";
+        const struct { int blockSize, hostBlock; } cases[] = {
+            {1, 1}, {2, 2}, {3, 3}, {37, 37}, {511, 511}, {512, 100}, {512, 7}};
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << amount << " " << c.blockSize << " " << c.hostBlock);
+            EXPECT_TRUE(same(render(c.blockSize, c.hostBlock, amount, -1.0f), reference));
+        }
+    }
+    for (int hostBlock : {300, 7}) {
+        const auto reference = render(1024, hostBlock, 0.2f, 0.9f);
+        EXPECT_FALSE(same(reference, render(1024, hostBlock, 0.2f, -1.0f))) << "no glide";
+        for (int blockSize : {hostBlock, hostBlock + 1, 512}) {
+            SCOPED_TRACE(testing::Message() << "glide " << blockSize << " " << hostBlock);
+            EXPECT_TRUE(same(render(blockSize, hostBlock, 0.2f, 0.9f), reference));
+        }
+    }
+}
+
 // Power off leaves the signal alone. With it on: reference values from the filter formulas at
 // 44.1 kHz where they are not simply the set gain, the other bands at the middle gain (which
 // must be flat); then a gliding gain.

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <limits>
 #include <numbers>
 #include <vector>
@@ -120,6 +121,41 @@ TEST(FxSvfFilter, StaysBoundedWithTheCutoffFullyOpenAtLowRates) {
     }
 }
 
+// processPair runs its two filters in one pass (the low-pass/high-pass pair side by side, one
+// sample apart); it must give exactly what a.process then b.process give, block after block,
+// with the cutoffs held and moving, down to blocks of one sample.
+TEST(FxSvfFilter, PairInOnePassMatchesOneFilterAfterTheOther) {
+    const struct { SvfFilter::Tap a, b; } pairs[] = {
+        {SvfFilter::kLow, SvfFilter::kHigh}, {SvfFilter::kBand, SvfFilter::kNotch}};
+    for (const auto& p : pairs) {
+        SvfFilter pairA(1.3f, p.a), pairB(0.7f, p.b), oneA(1.3f, p.a), oneB(0.7f, p.b);
+        std::uint32_t seed = 5;
+        const auto next = [&seed] { // repeatable values in [0, 1)
+            seed = seed * 1664525u + 1013904223u;
+            return static_cast<float>(seed >> 8) / 16777216.0f;
+        };
+        for (int n : {64, 1, 2, 5, 37, 200}) {
+            for (bool held : {true, false}) {
+                SCOPED_TRACE(testing::Message() << p.a << p.b << " " << n << " " << held);
+                std::vector<float> l(n), r(n), cutA(n), cutB(n);
+                for (int i = 0; i < n; ++i) {
+                    l[i] = 2.0f * next() - 1.0f;
+                    r[i] = 2.0f * next() - 1.0f;
+                    cutA[i] = held ? 0.8f : next();
+                    cutB[i] = held ? 0.3f : next();
+                }
+                std::vector<float> l2 = l, r2 = r;
+                SvfFilter::processPair(pairA, pairB, l.data(), r.data(), cutA.data(), cutB.data(),
+                                       n, 48000.0f);
+                oneA.process(l2.data(), r2.data(), cutA.data(), n, 48000.0f);
+                oneB.process(l2.data(), r2.data(), cutB.data(), n, 48000.0f);
+                EXPECT_EQ(l, l2);
+                EXPECT_EQ(r, r2);
+            }
+        }
+    }
+}
+
 // |H(e^jw)| of the designed biquad, in dB.
 double responseDb(const Biquad& b, double hz, double rate) {
     const std::complex<double> z = std::polar(1.0, -2 * kPi * hz / rate);
@@ -223,6 +259,46 @@ TEST(FxDelayLine, ReadsWholeLinearAndCubicDelaysAndNeverLeavesTheLine) {
     // Re-carved at a new rate, the line is sized from its duration.
     ASSERT_TRUE(lines.carve(ctx, 96000.0f));
     EXPECT_EQ(lines[a].length, 960);
+}
+
+TEST(FxDelayLine, FourLaneCubicReadsMatchTheSingleReadAtEveryWrapAndOutOfRange) {
+    // Four lines of one length, each a different tone so a lane reading the wrong line shows.
+    constexpr int kLength = 37;
+    std::vector<float> store(4 * kLength);
+    const float* data[4];
+    for (int k = 0; k < 4; ++k) {
+        for (int i = 0; i < kLength; ++i)
+            store[static_cast<std::size_t>(k * kLength + i)] =
+                std::sin(0.37f * static_cast<float>(i) * static_cast<float>(k + 1)) + 0.1f * k;
+        data[k] = store.data() + k * kLength;
+    }
+    const CubicBounds4 bounds(kLength);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        int write[4];
+        float delay[4];
+    };
+    // Reads that stay inside the line (one load per lane) and reads whose neighbours wrap at
+    // either end, whole and fractional delays, and delays out of range.
+    const Case cases[] = {
+        {{20, 21, 22, 23}, {2.5f, 3.25f, 7.0f, 10.75f}},
+        {{0, 1, 2, 3}, {0.5f, 1.5f, 2.5f, 3.5f}},
+        {{36, 35, 34, 33}, {1.0f, 33.9f, 34.0f, 30.1f}},
+        {{5, 5, 5, 5}, {4.0f, 5.0f, 5.5f, 6.0f}},
+        {{10, 0, 36, 18}, {0.0f, -3.0f, 1e9f, nan}},
+        {{3, 30, 1, 36}, {33.99f, 0.001f, 1.999f, 2.0f}},
+    };
+    for (const Case& c : cases) {
+        alignas(16) float got[4], plain[4];
+        const __m128i write = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.write));
+        _mm_store_ps(got, cubicRead4(data, kLength, bounds, write, _mm_loadu_ps(c.delay)));
+        _mm_store_ps(plain, cubicRead4(data, kLength, write, _mm_loadu_ps(c.delay)));
+        for (int k = 0; k < 4; ++k) {
+            const float want = cubicRead(data[k], kLength, c.write[k], c.delay[k]);
+            EXPECT_EQ(got[k], want) << "write " << c.write[k] << " delay " << c.delay[k];
+            EXPECT_EQ(plain[k], want) << "write " << c.write[k] << " delay " << c.delay[k];
+        }
+    }
 }
 
 } // namespace

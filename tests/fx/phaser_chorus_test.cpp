@@ -366,5 +366,77 @@ TEST(Chorus, ClearDropsTheFeedbackTail) {
     EXPECT_LT(tail[1], tail[0] * 0.01);
 }
 
+// Runs `x` through `module` in blocks whose lengths cycle through `blocks`.
+std::pair<Signal, Signal> runInBlocks(FxHarness& h, int module, Signal l, Signal r,
+                                      std::initializer_list<int> blocks) {
+    std::size_t at = 0;
+    for (auto b = blocks.begin(); at < l.size(); b = std::next(b) == blocks.end() ? blocks.begin()
+                                                                                 : std::next(b)) {
+        const int frames = std::min(*b, static_cast<int>(l.size() - at));
+        fx(h, module).process(frames, l.data() + at, r.data() + at);
+        at += static_cast<std::size_t>(frames);
+    }
+    return {std::move(l), std::move(r)};
+}
+
+TEST(PhaserChorus, OutputDoesNotDependOnHowTheAudioIsCutIntoBlocks) {
+    // Lengths not a multiple of four, single samples and whole blocks, over more than two
+    // trips round the chorus lines, with the LFOs and feedback running.
+    struct Case {
+        int module;
+        const char* modeName;
+        int mode;
+    };
+    const Case cases[] = {
+        {kModFxPhaser, "phs_stages", 0}, {kModFxPhaser, "phs_stages", 1},
+        {kModFxPhaser, "phs_stages", 5}, {kModFxChorus, "chr_mode", 6},
+        {kModFxChorus, "chr_mode", 2},
+    };
+    const Signal in = noise(10000, 9);
+    for (const Case& c : cases) {
+        std::pair<Signal, Signal> out[2];
+        for (int cut = 0; cut < 2; ++cut) {
+            FxHarness h(kRate);
+            h.option(c.modeName, c.mode);
+            setAll(h, {{"phs_depth", 0.7f}, {"phs_fback", 0.8f}, {"phs_spread", 0.5f},
+                       {"phs_wet", 0.5f}, {"chr_depth", 0.6f}, {"chr_fback", 0.8f},
+                       {"chr_wide", 0.5f}, {"chr_hicut", 0.7f}, {"chr_wet", 0.5f}});
+            settle(h, c.module);
+            out[cut] = cut == 0 ? runInBlocks(h, c.module, in, in, {256})
+                                : runInBlocks(h, c.module, in, in, {1, 3, 7, 4, 5, 130, 2});
+        }
+        EXPECT_EQ(out[0].first, out[1].first) << c.modeName << " " << c.mode;
+        EXPECT_EQ(out[0].second, out[1].second) << c.modeName << " " << c.mode;
+        EXPECT_GT(rms(out[0].first, 0), 0.01);
+    }
+}
+
+TEST(Chorus, EnsembleAnswersAnImpulseAlikeWhereverTheLinesHaveGot) {
+    // With the LFO still the ensemble is time-invariant: from rest, an impulse gets the same
+    // response wherever the write indices stand, including where they wrap round the lines
+    // (0.1 s, 4410 samples) at any point of the response.
+    FxHarness h(kRate);
+    stillChorus(h, 6, 0.6f);
+    setAll(h, {{"chr_hicut", 0.8f}});
+    settle(h, kModFxChorus);
+    constexpr int kLine = 4410, kWindow = 1500;
+    std::pair<Signal, Signal> first;
+    for (const int shift : {0, kLine - 1, kLine - 2, kLine - 3, kLine - 5, kLine - 300,
+                            kLine - 1400, 2 * kLine - 777, 3 * kLine + 13}) {
+        fx(h, kModFxChorus).recover(); // empty lines, written from their start
+        Signal quiet(static_cast<std::size_t>(shift), 0.0f), quietR = quiet;
+        h.run(fx(h, kModFxChorus), quiet, quietR);
+        Signal l = impulse(kWindow), r = l;
+        h.run(fx(h, kModFxChorus), l, r);
+        if (shift == 0) {
+            ASSERT_GT(rms(l), 0.001);
+            first = {l, r};
+            continue;
+        }
+        EXPECT_EQ(l, first.first) << "after " << shift;
+        EXPECT_EQ(r, first.second) << "after " << shift;
+    }
+}
+
 } // namespace
 } // namespace kolva::test
