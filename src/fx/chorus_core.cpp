@@ -182,10 +182,9 @@ void ChorusCore::ensembleDelays(int frames, float sampleRate, const Controls& c,
     phase_ = phase;
 
     const __m128 one = _mm_set1_ps(1.0f), two = _mm_set1_ps(2.0f), half = _mm_set1_ps(0.5f);
+    // 2p up to one half, 2 (1 - p) past it, as twice the smaller of the two (see the phaser).
     const auto triangles = [&](__m128 p) {
-        const __m128 rising = _mm_cmple_ps(p, half);
-        return _mm_or_ps(_mm_and_ps(rising, _mm_mul_ps(two, p)),
-                         _mm_andnot_ps(rising, _mm_mul_ps(two, _mm_sub_ps(one, p))));
+        return _mm_mul_ps(two, _mm_min_ps(p, _mm_sub_ps(one, p)));
     };
     const __m128 span = _mm_set1_ps(sampleRate * kEnsembleSeconds);
     const __m128 lowest = _mm_set1_ps(kEnsembleMinDelay);

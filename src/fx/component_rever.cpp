@@ -45,16 +45,21 @@ inline float cubicAt(const float* data, int length, int write, float delay) {
     return cubicRead(data, length, write, std::max(delay, 1.0f));
 }
 
-// echoMix on four lanes.
+// echoMix on four lanes: its two sides, the mix at or past 0.7 and below it, and the choice.
+inline __m128 echoMixPast(__m128 dry, __m128 wet, __m128 mix) {
+    return _mm_add_ps(_mm_mul_ps(_mm_mul_ps(dry, _mm_sub_ps(_mm_set1_ps(0.3f),
+                                                            _mm_sub_ps(mix, _mm_set1_ps(0.7f)))),
+                                 _mm_set1_ps(3.3333f)),
+                      wet);
+}
+inline __m128 echoMixBelow(__m128 dry, __m128 wet, __m128 mix) {
+    return _mm_add_ps(dry, _mm_mul_ps(_mm_mul_ps(wet, mix), _mm_set1_ps(1.43f)));
+}
+inline __m128 echoMixPastLanes(__m128 mix) { return _mm_cmpge_ps(mix, _mm_set1_ps(0.7f)); }
 inline __m128 echoMixLanes(__m128 dry, __m128 wet, __m128 mix) {
-    const __m128 full = _mm_add_ps(
-        _mm_mul_ps(_mm_mul_ps(dry, _mm_sub_ps(_mm_set1_ps(0.3f),
-                                              _mm_sub_ps(mix, _mm_set1_ps(0.7f)))),
-                   _mm_set1_ps(3.3333f)),
-        wet);
-    const __m128 partly = _mm_add_ps(dry, _mm_mul_ps(_mm_mul_ps(wet, mix), _mm_set1_ps(1.43f)));
-    const __m128 past = _mm_cmpge_ps(mix, _mm_set1_ps(0.7f));
-    return _mm_or_ps(_mm_and_ps(past, full), _mm_andnot_ps(past, partly));
+    const __m128 past = echoMixPastLanes(mix);
+    return _mm_or_ps(_mm_and_ps(past, echoMixPast(dry, wet, mix)),
+                     _mm_andnot_ps(past, echoMixBelow(dry, wet, mix)));
 }
 
 // A line written with `source` and read `delay` samples back into `sum` (sum += gain x read),
@@ -214,8 +219,13 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
                            tapScale * (m.sizeMt[0] + m.sizeMt[1] * s),
                            k * (m.sizeDiff[0] + m.sizeDiff[1] * s)};
     };
+    // Every size after the first equal to the first (as floats: a NaN first never holds, -0
+    // and 0 do). The bitwise test settles the usual case in vector steps.
     const bool still =
-        std::all_of(c.size + 1, c.size + frames, [&c](float v) { return v == c.size[0]; });
+        frames == 1 ||
+        (holdsStill(c.size, frames)
+             ? c.size[0] == c.size[0]
+             : std::all_of(c.size + 1, c.size + frames, [&c](float v) { return v == c.size[0]; }));
     if (still) {
         const SizeDerived d = derive(c.size[0]);
         std::fill_n(decay, frames, d.decay);
@@ -297,7 +307,8 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
         return simd::lookupCurve4(kMixCurve, kMixPoints,
                                   _mm_mul_ps(control, _mm_set1_ps(kMixPoints - 1)));
     };
-    const auto mixLoop = [&](auto&& mixAt) {
+    // mixAt(at) gives the mix lanes, mixInto(dry, wet, mix) the mixed ones.
+    const auto mixLoop = [&](auto&& mixAt, auto&& mixInto) {
         for (; i + 4 <= frames; i += 4) {
             const __m128 w = width(i);
             const __m128 rest = _mm_sub_ps(_mm_set1_ps(1.0f), w);
@@ -305,15 +316,20 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
             const __m128 wetL = _mm_add_ps(_mm_mul_ps(w, l), _mm_mul_ps(rest, r));
             const __m128 wetR = _mm_add_ps(_mm_mul_ps(w, r), _mm_mul_ps(rest, l));
             const __m128 mix = mixAt(i);
-            _mm_storeu_ps(left + i, echoMixLanes(_mm_loadu_ps(left + i), wetL, mix));
-            _mm_storeu_ps(right + i, echoMixLanes(_mm_loadu_ps(right + i), wetR, mix));
+            _mm_storeu_ps(left + i, mixInto(_mm_loadu_ps(left + i), wetL, mix));
+            _mm_storeu_ps(right + i, mixInto(_mm_loadu_ps(right + i), wetR, mix));
         }
     };
     if (frames >= 4 && holdsStill(c.mix, frames)) {
+        // One mix in every lane: one side of echoMix applies throughout.
         const __m128 held = mixOf(_mm_set1_ps(c.mix[0]));
-        mixLoop([held](int) { return held; });
+        const auto heldAt = [held](int) { return held; };
+        if (_mm_movemask_ps(echoMixPastLanes(held)) != 0)
+            mixLoop(heldAt, echoMixPast);
+        else
+            mixLoop(heldAt, echoMixBelow);
     } else {
-        mixLoop([&](int at) { return mixOf(_mm_loadu_ps(c.mix + at)); });
+        mixLoop([&](int at) { return mixOf(_mm_loadu_ps(c.mix + at)); }, echoMixLanes);
     }
     for (; i < frames; ++i) {
         const float w = (c.width[i] + 1.0f) * 0.5f;
@@ -458,8 +474,8 @@ void ComponentRever::runTank(int frames, float sampleRate, float k, float inside
                 // for its write. std::max(delay, 1) per lane (a NaN delay stays NaN, as there).
                 const __m128 delays = _mm_max_ps(_mm_set1_ps(1.0f), modulated);
                 alignas(16) float lane[4]; // the four reads, or the four delays to read at
-                if (_mm_movemask_ps(_mm_cmpgt_ps(delays, _mm_set1_ps(2.0f))) == 0xF) [[likely]] {
-                    _mm_store_ps(lane, cubicRead4(waves, length, bounds, writes, delays));
+                if (_mm_movemask_ps(_mm_cmpgt_ps(delays, bounds.two)) == 0xF) [[likely]] {
+                    _mm_store_ps(lane, cubicRead4Positive(waves, length, bounds, writes, delays));
                     frame(j, n, damp, [&lane](int k) { return lane[k]; });
                 } else {
                     _mm_store_ps(lane, modulated);

@@ -171,11 +171,11 @@ struct CubicBounds4 {
 // cubicRead on four lines at once (lane k reads data[k], written at lane k of `write`), all
 // `bounds`' length long. The reads are scalar, four neighbours in one load where they do not
 // wrap; the arithmetic runs on the four lanes.
-[[gnu::always_inline]] inline __m128 cubicRead4(const float* const* data, int length,
-                                                const CubicBounds4& bounds, __m128i write,
-                                                __m128 delay) {
+// `d` is the delay already held within [0, length - 3].
+[[gnu::always_inline]] inline __m128 cubicRead4Within(const float* const* data, int length,
+                                                      const CubicBounds4& bounds, __m128i write,
+                                                      __m128 d) {
     const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
-    const __m128 d = _mm_and_ps(_mm_cmpgt_ps(delay, zero), _mm_min_ps(delay, bounds.farthest));
     const __m128i whole = _mm_cvttps_epi32(d);
     const __m128 frac = _mm_sub_ps(d, _mm_cvtepi32_ps(whole));
     const __m128 between = _mm_cmpgt_ps(frac, zero);
@@ -219,6 +219,22 @@ struct CubicBounds4 {
     const __m128 c = _mm_add_ps(times(bounds.minusHalf, y0), times(bounds.half, y2));
     return _mm_add_ps(
         _mm_mul_ps(_mm_add_ps(_mm_mul_ps(_mm_add_ps(_mm_mul_ps(a, t), b), t), c), t), y1);
+}
+
+[[gnu::always_inline]] inline __m128 cubicRead4(const float* const* data, int length,
+                                                const CubicBounds4& bounds, __m128i write,
+                                                __m128 delay) {
+    const __m128 d =
+        _mm_and_ps(_mm_cmpgt_ps(delay, _mm_setzero_ps()), _mm_min_ps(delay, bounds.farthest));
+    return cubicRead4Within(data, length, bounds, write, d);
+}
+
+// cubicRead4 where every delay is known to be above 0 (so none is NaN either): only the
+// upper clamp is left.
+[[gnu::always_inline]] inline __m128 cubicRead4Positive(const float* const* data, int length,
+                                                        const CubicBounds4& bounds,
+                                                        __m128i write, __m128 delay) {
+    return cubicRead4Within(data, length, bounds, write, _mm_min_ps(delay, bounds.farthest));
 }
 
 // The same, its constants made for this one call.

@@ -87,4 +87,39 @@ inline __m128 lookupCurve4(const float* table, int n, __m128 position) {
                      _mm_andnot_ps(atEnd, inside));
 }
 
+// lookupCurve4 for a loop over one table: the constants (the table's ends and its last value)
+// are set up once instead of per call; each lane computes exactly what lookupCurve4 does.
+class Curve4 {
+public:
+    Curve4(const float* table, int n)
+        : table_(table), last_(_mm_set1_ps(static_cast<float>(n - 1))),
+          inner_(_mm_set1_ps(static_cast<float>(n) - 1.5f)), end_(_mm_set1_ps(table[n - 1])) {}
+
+    __m128 operator()(__m128 position) const {
+        const __m128 p = _mm_max_ps(position, _mm_setzero_ps());
+        const __m128 atEnd = _mm_cmpge_ps(p, last_);
+        const __m128i whole = _mm_cvttps_epi32(_mm_min_ps(p, inner_));
+        const __m128 frac = _mm_sub_ps(p, _mm_cvtepi32_ps(whole));
+        // Two indices per 64-bit move; they are never negative.
+        const unsigned long long i01 = static_cast<unsigned long long>(_mm_cvtsi128_si64(whole));
+        const unsigned long long i23 = static_cast<unsigned long long>(
+            _mm_cvtsi128_si64(_mm_unpackhi_epi64(whole, whole)));
+        const auto neighbours = [this](unsigned long long i) {
+            return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(table_ + i));
+        };
+        const __m128 low = _mm_castsi128_ps(
+            _mm_unpacklo_epi64(neighbours(i01 & 0xffffffffu), neighbours(i01 >> 32)));
+        const __m128 high = _mm_castsi128_ps(
+            _mm_unpacklo_epi64(neighbours(i23 & 0xffffffffu), neighbours(i23 >> 32)));
+        const __m128 a = _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 b = _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1));
+        const __m128 inside = _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(b, a), frac));
+        return _mm_or_ps(_mm_and_ps(atEnd, end_), _mm_andnot_ps(atEnd, inside));
+    }
+
+private:
+    const float* table_;
+    __m128 last_, inner_, end_;
+};
+
 } // namespace kolva::fx::simd

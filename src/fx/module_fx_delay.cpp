@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 namespace kolva {
 namespace fx {
@@ -34,35 +35,46 @@ void DelayCore::delayTimes(int frames, float sampleRate, const Controls& c, floa
                           _mm_mul_ps(_mm_min_ps(seconds, _mm_set1_ps(kMaxSeconds)),
                                      _mm_set1_ps(sampleRate)));
     };
-    const auto times = [&](__m128 phases, __m128 depth, __m128 timeL, __m128 timeR, __m128& dL,
-                           __m128& dR) {
-        const __m128 t = simd::lookupCurve4(lfo, kLfoBasePoints + 1,
-                                            _mm_mul_ps(phases, _mm_set1_ps(kLfoBasePoints - 1)));
-        const __m128 mod =
-            _mm_mul_ps(_mm_mul_ps(_mm_sub_ps(t, _mm_set1_ps(0.5f)), _mm_set1_ps(0.02f)), depth);
-        if (c.sync) {
-            dL = samples(_mm_add_ps(syncLeft, mod));
-            dR = samples(_mm_sub_ps(syncRight, mod));
-        } else {
-            dL = samples(_mm_add_ps(_mm_add_ps(timeL, mod), floor));
-            dR = samples(_mm_add_ps(_mm_sub_ps(timeR, mod), floor));
+    // The control pointers and the sync switch in locals: the stores into the delay buffers
+    // would otherwise send the loop back to `c` for them every step.
+    const float* const depths = c.depth;
+    const float* const timesLeft = c.timeLeft;
+    const float* const timesRight = c.timeRight;
+    const auto run = [&](auto synced) {
+        const auto times = [&](__m128 phases, __m128 depth, __m128 timeL, __m128 timeR,
+                               __m128& dL, __m128& dR) {
+            const __m128 t = simd::lookupCurve4(
+                lfo, kLfoBasePoints + 1, _mm_mul_ps(phases, _mm_set1_ps(kLfoBasePoints - 1)));
+            const __m128 mod = _mm_mul_ps(
+                _mm_mul_ps(_mm_sub_ps(t, _mm_set1_ps(0.5f)), _mm_set1_ps(0.02f)), depth);
+            if constexpr (decltype(synced)::value) {
+                dL = samples(_mm_add_ps(syncLeft, mod));
+                dR = samples(_mm_sub_ps(syncRight, mod));
+            } else {
+                dL = samples(_mm_add_ps(_mm_add_ps(timeL, mod), floor));
+                dR = samples(_mm_add_ps(_mm_sub_ps(timeR, mod), floor));
+            }
+        };
+        int i = 0;
+        for (; i + 4 <= frames; i += 4) {
+            __m128 dL, dR;
+            times(_mm_loadu_ps(delayLeft + i), _mm_loadu_ps(depths + i),
+                  _mm_loadu_ps(timesLeft + i), _mm_loadu_ps(timesRight + i), dL, dR);
+            _mm_storeu_ps(delayLeft + i, dL);
+            _mm_storeu_ps(delayRight + i, dR);
+        }
+        for (; i < frames; ++i) {
+            __m128 dL, dR;
+            times(_mm_set_ss(delayLeft[i]), _mm_set_ss(depths[i]), _mm_set_ss(timesLeft[i]),
+                  _mm_set_ss(timesRight[i]), dL, dR);
+            delayLeft[i] = simd::lane0(dL);
+            delayRight[i] = simd::lane0(dR);
         }
     };
-    int i = 0;
-    for (; i + 4 <= frames; i += 4) {
-        __m128 dL, dR;
-        times(_mm_loadu_ps(delayLeft + i), _mm_loadu_ps(c.depth + i), _mm_loadu_ps(c.timeLeft + i),
-              _mm_loadu_ps(c.timeRight + i), dL, dR);
-        _mm_storeu_ps(delayLeft + i, dL);
-        _mm_storeu_ps(delayRight + i, dR);
-    }
-    for (; i < frames; ++i) {
-        __m128 dL, dR;
-        times(_mm_set_ss(delayLeft[i]), _mm_set_ss(c.depth[i]), _mm_set_ss(c.timeLeft[i]),
-              _mm_set_ss(c.timeRight[i]), dL, dR);
-        delayLeft[i] = simd::lane0(dL);
-        delayRight[i] = simd::lane0(dR);
-    }
+    if (c.sync)
+        run(std::true_type{});
+    else
+        run(std::false_type{});
 }
 
 void DelayCore::process(int frames, float sampleRate, float* left, float* right,

@@ -88,19 +88,19 @@ void PhaserCore::sweepCoefficients(int frames, float sampleRate, const Controls&
 
     const Tables& t = tables();
     const float triangleWeight = 1.0f - 2.0f * kLfoShape, bumpWeight = 2.0f * kLfoShape;
-    const __m128 one = _mm_set1_ps(1.0f), half = _mm_set1_ps(0.5f), two = _mm_set1_ps(2.0f);
+    const __m128 one = _mm_set1_ps(1.0f), two = _mm_set1_ps(2.0f);
+    const simd::Curve4 lfoBase(t.lfoBase.data(), kLfoBasePoints + 1);
+    const simd::Curve4 noteFrequency(t.noteFrequency.data(), kNotePoints);
     const auto waveform = [&](__m128 p) {
-        const __m128 bump = simd::lookupCurve4(t.lfoBase.data(), kLfoBasePoints + 1,
-                                               _mm_mul_ps(p, _mm_set1_ps(kLfoBasePoints - 1)));
-        const __m128 rising = _mm_cmple_ps(p, half);
-        const __m128 tri = _mm_or_ps(_mm_and_ps(rising, _mm_mul_ps(two, p)),
-                                     _mm_andnot_ps(rising, _mm_mul_ps(two, _mm_sub_ps(one, p))));
+        const __m128 bump = lfoBase(_mm_mul_ps(p, _mm_set1_ps(kLfoBasePoints - 1)));
+        // 2p up to one half, 2 (1 - p) past it: the smaller of p and 1 - p is the one that
+        // branch picks (1 - p is exact there), and doubling is exact, so no select is needed.
+        const __m128 tri = _mm_mul_ps(two, _mm_min_ps(p, _mm_sub_ps(one, p)));
         return _mm_add_ps(_mm_mul_ps(_mm_set1_ps(triangleWeight), tri),
                           _mm_mul_ps(_mm_set1_ps(bumpWeight), bump));
     };
     const auto coefficient = [&](__m128 lfo, __m128 span, __m128 centre) {
-        const __m128 hz = simd::lookupCurve4(
-            t.noteFrequency.data(), kNotePoints,
+        const __m128 hz = noteFrequency(
             _mm_mul_ps(_mm_add_ps(_mm_mul_ps(lfo, span), centre), _mm_set1_ps(kNotePoints - 1)));
         const __m128 w = _mm_mul_ps(hz, _mm_set1_ps(invRate));
         return _mm_div_ps(_mm_sub_ps(one, w), _mm_add_ps(one, w));
@@ -114,11 +114,15 @@ void PhaserCore::sweepCoefficients(int frames, float sampleRate, const Controls&
         left = coefficient(waveform(phases), span, centre);
         right = coefficient(waveform(shifted), span, centre);
     };
+    // Local copies: the stores below could otherwise alias the pointers and force reloads.
+    const float* const stereo = c.stereo;
+    const float* const centre = c.centre;
+    const float* const depth = c.depth;
     int i = 0;
     for (; i + 4 <= frames; i += 4) {
         __m128 left, right;
-        sweep(_mm_loadu_ps(coefLeft + i), _mm_loadu_ps(c.stereo + i),
-              _mm_loadu_ps(c.centre + i), _mm_loadu_ps(c.depth + i), left, right);
+        sweep(_mm_loadu_ps(coefLeft + i), _mm_loadu_ps(stereo + i), _mm_loadu_ps(centre + i),
+              _mm_loadu_ps(depth + i), left, right);
         _mm_storeu_ps(coefLeft + i, left);
         _mm_storeu_ps(coefRight + i, right);
     }

@@ -54,14 +54,29 @@ TEST(SimdForms, FourLaneCurveLookupMatchesTheScalarLookupIncludingTheEnds) {
     const float table[9] = {0.0f, 0.1f, 0.15f, 0.3f, 0.31f, 0.6f, 0.7f, 0.95f, 1.0f};
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float positions[] = {-5.0f, 0.0f, 0.3f, 1.0f, 3.5f, 7.99f, 8.0f, 8.5f, 1e30f, nan};
-    for (float p : positions) {
-        const float lanes[4] = {p, p * 0.5f, 7.25f, p + 1.0f};
-        alignas(16) float got[4];
-        _mm_store_ps(got, simd::lookupCurve4(table, 9, _mm_setr_ps(lanes[0], lanes[1], lanes[2], lanes[3])));
-        for (int k = 0; k < 4; ++k) {
-            const float want = lookupCurve(table, 9, lanes[k]);
-            ASSERT_EQ(std::bit_cast<std::uint32_t>(got[k]), std::bit_cast<std::uint32_t>(want))
-                << "position " << lanes[k];
+    // Both four-lane forms: the plain call and the one set up once per table; every lane sees
+    // a different position so that a lane mixed up with another shows.
+    const simd::Curve4 curve(table, 9);
+    struct Form {
+        const char* name;
+        __m128 (*lookup)(const simd::Curve4&, const float*, __m128);
+    };
+    const Form forms[] = {
+        {"lookupCurve4",
+         [](const simd::Curve4&, const float* t, __m128 p) { return simd::lookupCurve4(t, 9, p); }},
+        {"Curve4", [](const simd::Curve4& c, const float*, __m128 p) { return c(p); }},
+    };
+    for (const Form& form : forms) {
+        for (float p : positions) {
+            const float lanes[4] = {p, p * 0.5f, 7.25f, p + 1.0f};
+            alignas(16) float got[4];
+            _mm_store_ps(got, form.lookup(curve, table,
+                                          _mm_setr_ps(lanes[0], lanes[1], lanes[2], lanes[3])));
+            for (int k = 0; k < 4; ++k) {
+                const float want = lookupCurve(table, 9, lanes[k]);
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(got[k]), std::bit_cast<std::uint32_t>(want))
+                    << form.name << " lane " << k << " position " << lanes[k];
+            }
         }
     }
 }
