@@ -195,6 +195,34 @@ TEST(Chorus, TapsSitAtTheirShareOfTheDelay) {
     }
 }
 
+// Ensemble at full depth: over one LFO cycle the added tap sweeps from half the base delay to
+// all of it and the subtracted tap the other way, never outside that range.
+TEST(Chorus, EnsembleTapsSweepBetweenHalfAndAllOfTheBaseDelay) {
+    FxHarness h(kRate);
+    stillChorus(h, 6, 0.5f);
+    setAll(h, {{"chr_depth", 1.0f}, {"chr_rate", 0.25f}}); // 0.5 Hz: a cycle in 2 s
+    settle(h, kModFxChorus);
+    const double base = 0.06 * 0.2406 * kRate;
+    constexpr std::size_t kEvery = 2205, kCount = 40; // 50 ms apart, 2 s in all
+    Signal l(kEvery * kCount), r(l.size());
+    for (std::size_t k = 0; k < kCount; ++k) l[k * kEvery] = r[k * kEvery] = 1.0f;
+    h.run(fx(h, kModFxChorus), l, r);
+    double lowAdded = 1e9, highAdded = 0, lowTaken = 1e9, highTaken = 0;
+    for (std::size_t k = 0; k < kCount; ++k) {
+        const std::size_t from = k * kEvery, to = from + kEvery;
+        const auto most = std::max_element(l.begin() + from, l.begin() + to);
+        const auto least = std::min_element(l.begin() + from, l.begin() + to);
+        ASSERT_GT(*most, 0.3f);
+        ASSERT_LT(*least, -0.3f);
+        const double added = static_cast<double>(most - l.begin() - from);
+        const double taken = static_cast<double>(least - l.begin() - from);
+        lowAdded = std::min(lowAdded, added), highAdded = std::max(highAdded, added);
+        lowTaken = std::min(lowTaken, taken), highTaken = std::max(highTaken, taken);
+    }
+    for (const double lo : {lowAdded, lowTaken}) EXPECT_NEAR(lo, 0.5 * base, 0.05 * base);
+    for (const double hi : {highAdded, highTaken}) EXPECT_NEAR(hi, base, 0.05 * base);
+}
+
 // Ensemble: past the first tap the impulse decays through the output one-pole, whose corner
 // follows the high-cut control (one-pole coefficient at the note-frequency scale's value).
 TEST(Chorus, EnsembleHighCutSetsTheOutputPole) {
