@@ -45,23 +45,6 @@ inline float cubicAt(const float* data, int length, int write, float delay) {
     return cubicRead(data, length, write, std::max(delay, 1.0f));
 }
 
-// echoMix on four lanes: its two sides, the mix at or past 0.7 and below it, and the choice.
-inline __m128 echoMixPast(__m128 dry, __m128 wet, __m128 mix) {
-    return _mm_add_ps(_mm_mul_ps(_mm_mul_ps(dry, _mm_sub_ps(_mm_set1_ps(0.3f),
-                                                            _mm_sub_ps(mix, _mm_set1_ps(0.7f)))),
-                                 _mm_set1_ps(3.3333f)),
-                      wet);
-}
-inline __m128 echoMixBelow(__m128 dry, __m128 wet, __m128 mix) {
-    return _mm_add_ps(dry, _mm_mul_ps(_mm_mul_ps(wet, mix), _mm_set1_ps(1.43f)));
-}
-inline __m128 echoMixPastLanes(__m128 mix) { return _mm_cmpge_ps(mix, _mm_set1_ps(0.7f)); }
-inline __m128 echoMixLanes(__m128 dry, __m128 wet, __m128 mix) {
-    const __m128 past = echoMixPastLanes(mix);
-    return _mm_or_ps(_mm_and_ps(past, echoMixPast(dry, wet, mix)),
-                     _mm_andnot_ps(past, echoMixBelow(dry, wet, mix)));
-}
-
 // A line written with `source` and read `delay` samples back into `sum` (sum += gain x read),
 // as put, read, advance per sample would.
 [[gnu::always_inline]] inline void tapInto(DelayLine& line, int n, int delay,
@@ -329,7 +312,7 @@ void ComponentRever::process(int frames, float sampleRate, float* left, float* r
         else
             mixLoop(heldAt, echoMixBelow);
     } else {
-        mixLoop([&](int at) { return mixOf(_mm_loadu_ps(c.mix + at)); }, echoMixLanes);
+        mixLoop([&](int at) { return mixOf(_mm_loadu_ps(c.mix + at)); }, echoMix4);
     }
     for (; i < frames; ++i) {
         const float w = (c.width[i] + 1.0f) * 0.5f;

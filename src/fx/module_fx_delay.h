@@ -42,16 +42,21 @@ inline float echoMix(float dry, float wet, float mix) {
     return dry + wet * mix * 1.43f;
 }
 
-// echoMix on four lanes, each lane as echoMix computes it.
+// echoMix on four lanes: its two sides, the mix at or past 0.7 and below it, and the choice.
+inline __m128 echoMixPast(__m128 dry, __m128 wet, __m128 mix) {
+    return _mm_add_ps(_mm_mul_ps(_mm_mul_ps(dry, _mm_sub_ps(_mm_set1_ps(0.3f),
+                                                            _mm_sub_ps(mix, _mm_set1_ps(0.7f)))),
+                                 _mm_set1_ps(3.3333f)),
+                      wet);
+}
+inline __m128 echoMixBelow(__m128 dry, __m128 wet, __m128 mix) {
+    return _mm_add_ps(dry, _mm_mul_ps(_mm_mul_ps(wet, mix), _mm_set1_ps(1.43f)));
+}
+inline __m128 echoMixPastLanes(__m128 mix) { return _mm_cmpge_ps(mix, _mm_set1_ps(0.7f)); }
 inline __m128 echoMix4(__m128 dry, __m128 wet, __m128 mix) {
-    const __m128 full = _mm_add_ps(
-        _mm_mul_ps(_mm_mul_ps(dry, _mm_sub_ps(_mm_set1_ps(0.3f),
-                                              _mm_sub_ps(mix, _mm_set1_ps(0.7f)))),
-                   _mm_set1_ps(3.3333f)),
-        wet);
-    const __m128 partly = _mm_add_ps(dry, _mm_mul_ps(_mm_mul_ps(wet, mix), _mm_set1_ps(1.43f)));
-    const __m128 past = _mm_cmpge_ps(mix, _mm_set1_ps(0.7f));
-    return _mm_or_ps(_mm_and_ps(past, full), _mm_andnot_ps(past, partly));
+    const __m128 past = echoMixPastLanes(mix);
+    return _mm_or_ps(_mm_and_ps(past, echoMixPast(dry, wet, mix)),
+                     _mm_andnot_ps(past, echoMixBelow(dry, wet, mix)));
 }
 
 // The delay kernel: two lines plus the LFO and tone states, run over plain buffers.
